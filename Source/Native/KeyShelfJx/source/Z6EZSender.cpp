@@ -1,0 +1,185 @@
+#include "Z6EZSender.h"
+
+namespace KOVA {
+namespace APDUSupport {
+
+using libapdu::TBytes;
+
+namespace {
+const wchar_t kSource[] = L"Source/Native/KeyShelfJx/source/Z6EZSender";
+
+// Holds a JNI local frame for one transport call, so a long operation does not
+// grow the local reference table.
+class LocalFrame {
+public:
+    LocalFrame(JNIEnv* env, jint capacity) : m_env(env), m_ok(env->PushLocalFrame(capacity) == 0) {}
+    ~LocalFrame() {
+        if (m_ok) m_env->PopLocalFrame(nullptr);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    JNIEnv* m_env;
+    bool m_ok;
+};
+
+// True when a Java exception is pending; it is cleared so no further JNI call runs with it.
+bool Failed(JNIEnv* env) {
+    if (!env->ExceptionCheck()) return false;
+    env->ExceptionClear();
+    return true;
+}
+
+[[noreturn]] void Unusable(JNIEnv* env, unsigned long line) {
+    Failed(env);
+    libapdu::ExternalRaise(0xFFFF, kSource, line);
+}
+
+jclass GlobalClass(JNIEnv* env, const char* name) {
+    jclass local = env->FindClass(name);
+    if (!local || Failed(env)) return nullptr;
+    jclass global = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    return global;
+}
+}  // namespace
+
+Z6EZSender::Z6EZSender(JNIEnv* env, jobject card) : m_env(env), m_card(card) {
+    if (!env || !card) libapdu::ExternalRaise(0xFFFF, kSource, __LINE__);
+    LocalFrame frame(env, 8);
+    if (!frame.ok()) Unusable(env, __LINE__);
+    env->GetJavaVM(&m_vm);
+
+    jclass cardClass = env->GetObjectClass(card);
+    m_getCardChannelMethodID = env->GetMethodID(cardClass, "getBasicChannel", "()Ljavax/smartcardio/CardChannel;");
+    if (!m_getCardChannelMethodID || Failed(env)) Unusable(env, __LINE__);
+    jobject channel = env->CallObjectMethod(card, m_getCardChannelMethodID);
+    if (Failed(env) || !channel) Unusable(env, __LINE__);
+    jclass channelClass = env->GetObjectClass(channel);
+    m_sendAPDUMethodID = env->GetMethodID(channelClass, "transmit",
+                                          "(Ljavax/smartcardio/CommandAPDU;)Ljavax/smartcardio/ResponseAPDU;");
+    if (!m_sendAPDUMethodID || Failed(env)) Unusable(env, __LINE__);
+
+    m_commandClass = GlobalClass(env, "javax/smartcardio/CommandAPDU");
+    m_responseClass = GlobalClass(env, "javax/smartcardio/ResponseAPDU");
+    if (!m_commandClass || !m_responseClass) {
+        if (m_commandClass) env->DeleteGlobalRef(m_commandClass);
+        if (m_responseClass) env->DeleteGlobalRef(m_responseClass);
+        Unusable(env, __LINE__);
+    }
+    m_commandInit = env->GetMethodID(m_commandClass, "<init>", "([B)V");
+    if (!Failed(env)) m_getData = env->GetMethodID(m_responseClass, "getData", "()[B");
+    if (!Failed(env)) m_getSW1 = env->GetMethodID(m_responseClass, "getSW1", "()I");
+    if (!Failed(env)) m_getSW2 = env->GetMethodID(m_responseClass, "getSW2", "()I");
+    if (Failed(env) || !m_commandInit || !m_getData || !m_getSW1 || !m_getSW2) {
+        env->DeleteGlobalRef(m_commandClass);
+        env->DeleteGlobalRef(m_responseClass);
+        Unusable(env, __LINE__);
+    }
+}
+
+Z6EZSender::~Z6EZSender() {
+    // The token may go on any Java thread; use that thread's environment.
+    JNIEnv* env = nullptr;
+    if (m_vm && m_vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) == JNI_OK && env) {
+        env->DeleteGlobalRef(m_commandClass);
+        env->DeleteGlobalRef(m_responseClass);
+    }
+}
+
+void Z6EZSender::UpdateJavaParameters(JNIEnv* env, jobject card) {
+    m_env = env;
+    m_card = card;
+}
+
+void Z6EZSender::select_applet(unsigned short id) { m_appletId = id; }
+
+void Z6EZSender::control(unsigned int, const TBytes&, TBytes&) {}
+
+TBytes Z6EZSender::rewrite(const TBytes& command) {
+    TBytes c = command;
+    if (c.size() == 6 && c[4] == 0x00) {
+        c.erase(c.begin() + 4);
+    }
+    if (c.size() >= 8 && c[4] == 0x00 && c.size() == 8u + ((static_cast<size_t>(c[5]) << 8) | c[6])) {
+        c.push_back(0x00);
+    } else if (c.size() >= 8 && c[4] != 0x00 && c.size() == 5u + c[4] + 2u) {
+        const unsigned char hi = c[c.size() - 2], lo = c[c.size() - 1];
+        c.pop_back();
+        c.back() = hi == 0x00 ? lo : 0x00;
+    }
+    return c;
+}
+
+void Z6EZSender::send(const TBytes& command, TBytes& response) {
+    JNIEnv* env = m_env;
+    // Whatever fails below, the caller must never read an earlier answer as this one's.
+    response.clear();
+    if (!env || !m_card) return;
+    LocalFrame frame(env, 16);
+    if (!frame.ok()) {
+        Failed(env);
+        return;
+    }
+    const TBytes c = rewrite(command);
+
+    jbyteArray array = env->NewByteArray(static_cast<jsize>(c.size()));
+    if (!array || Failed(env)) return;
+    env->SetByteArrayRegion(array, 0, static_cast<jsize>(c.size()), reinterpret_cast<const jbyte*>(c.data()));
+    if (Failed(env)) return;
+    jobject capdu = env->NewObject(m_commandClass, m_commandInit, array);
+    if (Failed(env) || !capdu) return;
+
+    jobject channel = env->CallObjectMethod(m_card, m_getCardChannelMethodID);
+    if (Failed(env) || !channel) return;
+    jobject rapdu = env->CallObjectMethod(channel, m_sendAPDUMethodID, capdu);
+    if (Failed(env) || !rapdu) return;
+
+    jbyteArray data = static_cast<jbyteArray>(env->CallObjectMethod(rapdu, m_getData));
+    if (Failed(env) || !data) return;
+    const jint sw1 = env->CallIntMethod(rapdu, m_getSW1);
+    if (Failed(env)) return;
+    const jint sw2 = env->CallIntMethod(rapdu, m_getSW2);
+    if (Failed(env) || sw1 < 0 || sw1 > 255 || sw2 < 0 || sw2 > 255) return;
+
+    const jsize n = env->GetArrayLength(data);
+    TBytes out(static_cast<size_t>(n) + 2);
+    if (n > 0) env->GetByteArrayRegion(data, 0, n, reinterpret_cast<jbyte*>(out.data()));
+    if (Failed(env)) return;
+    out[static_cast<size_t>(n)] = static_cast<unsigned char>(sw1);
+    out[static_cast<size_t>(n) + 1] = static_cast<unsigned char>(sw2);
+    response.swap(out);
+}
+
+TBytes Z6EZSender::atr() {
+    TBytes result;
+    JNIEnv* env = m_env;
+    if (!env || !m_card) return result;
+    LocalFrame frame(env, 8);
+    if (!frame.ok()) {
+        Failed(env);
+        return result;
+    }
+    jclass cardClass = env->GetObjectClass(m_card);
+    jmethodID getATR = env->GetMethodID(cardClass, "getATR", "()Ljavax/smartcardio/ATR;");
+    if (Failed(env) || !getATR) return result;
+    jobject atrObject = env->CallObjectMethod(m_card, getATR);
+    if (Failed(env) || !atrObject) return result;
+    jclass atrClass = env->GetObjectClass(atrObject);
+    jmethodID getBytes = env->GetMethodID(atrClass, "getBytes", "()[B");
+    if (Failed(env) || !getBytes) return result;
+    jbyteArray bytes = static_cast<jbyteArray>(env->CallObjectMethod(atrObject, getBytes));
+    if (Failed(env) || !bytes) return result;
+    const jsize n = env->GetArrayLength(bytes);
+    jbyte* elements = env->GetByteArrayElements(bytes, nullptr);
+    if (!elements) {
+        Failed(env);
+        return result;
+    }
+    result.assign(reinterpret_cast<unsigned char*>(elements), reinterpret_cast<unsigned char*>(elements) + n);
+    env->ReleaseByteArrayElements(bytes, elements, 0);
+    return result;
+}
+
+}  // namespace APDUSupport
+}  // namespace KOVA

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the unit and simulator tests, the Java
+# tests under -Xcheck:jni, the same C++ tests under ASan+UBSan, and the fuzzers
+# for a bounded time each.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$here"
+bash scripts/setup.sh
+
+jobs=$(nproc)
+export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
+
+echo "== build"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+echo "== tests"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== sanitizer build (ASan + UBSan)"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKEYSHELF_SANITIZE=ON -DKEYSHELF_JAVA_TESTS=OFF >/dev/null
+cmake --build build-asan -j"$jobs" --target unit_tests
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" -L unit
+
+if [ -f tests/fuzz/CMakeLists.txt ]; then
+  echo "== fuzzing"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DKEYSHELF_FUZZ=ON \
+    -DKEYSHELF_JAVA_TESTS=OFF >/dev/null
+  cmake --build build-fuzz -j"$jobs" --target fuzz_all
+  ctest --test-dir build-fuzz --output-on-failure -L fuzz -j"$jobs"
+fi
