@@ -1,0 +1,22 @@
+#include "applets.h"
+
+#include "applet_zudezozud.h"
+
+namespace libapdu {
+
+namespace {
+template <class A> IApplet* Make(ISender* s) { return new A(s); }
+template <class A> constexpr AppletClass Entry(unsigned short id) { return {id, &Make<A>, &A::checkIfExist}; }
+
+const AppletClass kApplets[] = {
+    Entry<CAppletZudezoZud>(0x2203),
+};
+}  // namespace
+
+const AppletClass* FindAppletClass(unsigned short id) {
+    for (const AppletClass& c : kApplets)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+}  // namespace libapdu

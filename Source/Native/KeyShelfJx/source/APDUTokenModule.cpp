@@ -1,0 +1,385 @@
+#include "APDUTokenModule.h"
+
+#include <cwchar>
+
+#include "Z6EZSender.h"
+#include "libapdu.internal.h"
+
+namespace KOVA {
+namespace APDUSupport {
+
+using libapdu::TBytes;
+using libapdu::IToken;
+using libapdu::IException;
+
+namespace {
+const char kModuleFile[] = "Source/Native/KeyShelfJx/source/APDUTokenModule";
+const wchar_t kSource[] = L"Source/Native/KeyShelfJx/source/APDUTokenModule";
+
+enum : long {
+    kErrNotFound = 0x80070490L,  // unknown handle, or no directory open
+    kErrBadDirName = 0x80070003L,
+    kErrRefused = 0x6900,
+};
+
+[[noreturn]] void ModuleError(long code, unsigned long line) {
+    CAException::RaiseAnError(code, kModuleFile, libapdu::BuildDate(), line);
+}
+
+const unsigned short kStoreRoot[] = {0xE00E, 0x0B00};
+const unsigned short kJava = 0x2001, kJavaManager = 0x2002;
+const unsigned short kProbeOrder[] = {0x2205, 0x1002, 0x2001, 0x2204, 0x2101, 0x2202, 0x2206};
+
+// Chip identifications (bytes 3..8 of the GET DATA 9F7F answer) of refused Java tokens.
+const unsigned char kRefusedChips[2][6] = {{0x40, 0x90, 0x78, 0x71, 0x12, 0x91}, {0x40, 0x90, 0x79, 0x01, 0x12, 0x91}};
+
+libapdu::path StorePath() { return libapdu::path(std::begin(kStoreRoot), std::end(kStoreRoot)); }
+
+libapdu::path DirPath(unsigned short dir) {
+    libapdu::path p = StorePath();
+    p.push_back(dir);
+    return p;
+}
+
+// Runs select and reports whether the card said "file not found"; other errors propagate.
+bool SelectFound(libapdu::IAppFS* fs, const libapdu::path& p) {
+    try {
+        fs->select(p);
+        return true;
+    } catch (IException& e) {
+        if (e.code() == 0x6A82) return false;
+        throw;
+    }
+}
+
+bool RefusedByChip(JNIEnv* env, jobject card) {
+    try {
+        Z6EZSender probe(env, card);
+        TBytes response(256, 0);
+        probe.send(TBytes{0x80, 0xCA, 0x9F, 0x7F, 0x00}, response);
+        if (response.size() < 9) return false;
+        for (const auto& chip : kRefusedChips)
+            if (std::equal(chip, chip + 6, response.begin() + 3)) return true;
+        return false;
+    } catch (...) {
+        return true;  // any failure of this exchange refuses the token
+    }
+}
+
+std::mutex g_instanceMutex;
+std::shared_ptr<CAPDUTokenModule> g_instance;
+}  // namespace
+
+const CPFileInfo kContainerFiles[7] = {
+    {0xF001, 1, 64, "MASKS_KEY_INIT_SIZE"},    {0xF002, 1, 80, "PRIMARY_KEY_INIT_SIZE"},
+    {0xF003, 0, 2048, "HEADER_KEY_INIT_SIZE"}, {0xF004, 1, 64, "MASKS2_KEY_INIT_SIZE"},
+    {0xF005, 1, 80, "PRIMARY2_KEY_INIT_SIZE"}, {0xF006, 0, 96, "NAME_KEY_INIT_SIZE"},
+    {0xF007, 0, 8, "DEFAULT_KC_INIT_SIZE"},
+};
+
+// ---------------------------------------------------------------- instance
+
+CAPDUTokenModule::CAPDUTokenModule() { InitializeCriticalSection(&m_lock); }
+
+CAPDUTokenModule::~CAPDUTokenModule() = default;
+
+CAPDUTokenModule* CAPDUTokenModule::GetInstance() {
+    std::lock_guard<std::mutex> guard(g_instanceMutex);
+    if (!g_instance) g_instance.reset(new CAPDUTokenModule);
+    return g_instance.get();
+}
+
+void CAPDUTokenModule::ReleaseInstance() {
+    std::shared_ptr<CAPDUTokenModule> old;
+    {
+        std::lock_guard<std::mutex> guard(g_instanceMutex);
+        old.swap(g_instance);
+    }
+}
+
+CAPDUTokenModule::CInstanceRef::CInstanceRef() {
+    std::lock_guard<std::mutex> guard(g_instanceMutex);
+    if (!g_instance) g_instance.reset(new CAPDUTokenModule);
+    m_module = g_instance;
+}
+
+CAPDUTokenModule::CInstanceRef::~CInstanceRef() = default;
+
+void CAPDUTokenModule::CInstanceRef::ReleaseIfUnused() {
+    std::shared_ptr<CAPDUTokenModule> old;
+    {
+        std::lock_guard<std::mutex> guard(g_instanceMutex);
+        // Copies are only made under this mutex, so no other call can pick the
+        // instance up while we decide; one held by another call keeps it.
+        if (g_instance == m_module && g_instance.use_count() == 2 && m_module->NumberOfTokens() == 0)
+            old.swap(g_instance);
+    }
+}
+
+CAPDUTokenModule::CTokenCall::CTokenCall(CAPDUTokenModule& module, long long tokenKey) {
+    for (;;) {
+        {
+            CAutoCSLock guard(module.m_lock);
+            auto it = module.m_tokens.find(tokenKey);
+            if (it == module.m_tokens.end()) return;  // the operation raises "not found" itself
+            m_mutex = it->second.callMutex;
+        }
+        m_lock = std::unique_lock<std::recursive_mutex>(*m_mutex);
+        CAutoCSLock guard(module.m_lock);
+        auto it = module.m_tokens.find(tokenKey);
+        if (it == module.m_tokens.end() || it->second.callMutex == m_mutex) return;
+        m_lock.unlock();  // the handle now names another token: serialise on that one
+    }
+}
+
+// ---------------------------------------------------------------- registry
+
+sh_ptr<IToken> CAPDUTokenModule::GetToken(long long tokenKey) {
+    CAutoCSLock guard(m_lock);
+    auto it = m_tokens.find(tokenKey);
+    if (it == m_tokens.end()) ModuleError(kErrNotFound, __LINE__);
+    return it->second.token;
+}
+
+size_t CAPDUTokenModule::NumberOfTokens() {
+    CAutoCSLock guard(m_lock);
+    return m_tokens.size();
+}
+
+void CAPDUTokenModule::UpdateJavaParameters(JNIEnv* env, jobject card, long long tokenKey) {
+    CAutoCSLock guard(m_lock);
+    auto it = m_tokens.find(tokenKey);
+    if (it == m_tokens.end()) return;
+    if (auto* sender = dynamic_cast<Z6EZSender*>(it->second.token->sender())) sender->UpdateJavaParameters(env, card);
+}
+
+unsigned short CAPDUTokenModule::OpenedDir(long long tokenKey) {
+    CAutoCSLock guard(m_lock);
+    auto it = m_openedDirNames.find(tokenKey);
+    return it == m_openedDirNames.end() ? 0 : it->second;
+}
+
+void CAPDUTokenModule::SetOpenedDir(long long tokenKey, unsigned short dir) {
+    CAutoCSLock guard(m_lock);
+    m_openedDirNames[tokenKey] = dir;
+}
+
+unsigned short CAPDUTokenModule::RequireOpenedDir(long long tokenKey) {
+    const unsigned short dir = OpenedDir(tokenKey);
+    if (dir == 0) ModuleError(kErrNotFound, __LINE__);
+    return dir;
+}
+
+long long CAPDUTokenModule::CreateToken(JNIEnv* env, jobject card) {
+    CAutoCSLock guard(m_lock);
+
+    Z6EZSender* transport = new Z6EZSender(env, card);
+    std::unique_ptr<libapdu::ISender> owner(transport);
+    const long long handle = static_cast<long long>(reinterpret_cast<intptr_t>(transport));
+    sh_ptr<IToken> token(IToken::create(owner).release());
+
+    std::vector<unsigned short> found;
+    for (unsigned short id : kProbeOrder) {
+        try {
+            token->switchToApplet(id);
+            found.push_back(id);
+        } catch (...) {
+            // an applet that is absent or fails to answer is skipped
+        }
+    }
+    if (found.empty()) libapdu::ExternalRaise(0xFFFF, L"", 0);
+
+    const unsigned short first = found.front();
+    if (first == kJava) {
+        token->switchToApplet(kJavaManager);
+        const TBytes version = token->info()->version(1);
+        if (version.empty()) libapdu::ExternalRaise(0x6281, kSource, __LINE__);
+        if (version[0] > 8) ModuleError(kErrRefused, __LINE__);
+        if (RefusedByChip(env, card)) ModuleError(kErrRefused, __LINE__);
+    }
+
+    transport->select_applet(first);
+    token->switchToApplet(first);
+
+    m_tokens[handle] = Entry{token, std::make_shared<std::recursive_mutex>()};
+    m_openedDirNames[handle] = 0;
+    return handle;
+}
+
+void CAPDUTokenModule::DestroyToken(long long tokenKey) {
+    sh_ptr<IToken> last(nullptr);  // the token goes when the last copy is dropped, after the lock
+    CAutoCSLock guard(m_lock);
+    auto it = m_tokens.find(tokenKey);
+    if (it == m_tokens.end()) ModuleError(kErrNotFound, __LINE__);
+    last = it->second.token;
+    m_tokens.erase(it);
+    m_openedDirNames[tokenKey] = 0;
+}
+
+// ---------------------------------------------------------------- directories
+
+unsigned short CAPDUTokenModule::ConvertDir(const std::string& name) {
+    // One hexadecimal number, read as the C library's %x would, but by its true value:
+    // a sign or a value above FFFF is refused rather than wrapped.
+    size_t i = 0;
+    while (i < name.size() && (name[i] == ' ' || (name[i] >= '\t' && name[i] <= '\r'))) ++i;
+    if (i < name.size() && (name[i] == '+' || name[i] == '-')) ModuleError(kErrBadDirName, __LINE__);
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    if (i + 2 < name.size() && name[i] == '0' && (name[i + 1] == 'x' || name[i + 1] == 'X') && hex(name[i + 2]) >= 0)
+        i += 2;
+    unsigned long value = 0;
+    for (; i < name.size() && hex(name[i]) >= 0; ++i) {
+        value = value * 16 + static_cast<unsigned long>(hex(name[i]));
+        if (value > 0xFFFF) ModuleError(kErrBadDirName, __LINE__);
+    }
+    return static_cast<unsigned short>(value);
+}
+
+void CAPDUTokenModule::OpenDir(long long tokenKey, const std::string& name, unsigned char create) {
+    if (OpenedDir(tokenKey) != 0) CloseDir(tokenKey, 0);
+    sh_ptr<IToken> token = GetToken(tokenKey);
+    const unsigned short dir = ConvertDir(name);
+    const libapdu::path p = DirPath(dir);
+    if (!SelectFound(token->fs(), p)) {
+        if (!create) libapdu::ExternalRaise(0x6A82, L"", 0);
+        libapdu::FileCreatePath(libapdu::TokenToAdapter(token.get()), p, libapdu::CFileInfo(2, 0, 0, 0));
+    }
+    SetOpenedDir(tokenKey, dir);
+}
+
+void CAPDUTokenModule::CloseDir(long long tokenKey, unsigned char remove) {
+    const unsigned short dir = RequireOpenedDir(tokenKey);
+    if (remove) {
+        sh_ptr<IToken> token = GetToken(tokenKey);
+        token->fs()->select(DirPath(dir));
+        token->fs()->remove();
+    }
+    SetOpenedDir(tokenKey, 0);
+}
+
+std::wstring CAPDUTokenModule::GetDirList(long long tokenKey) {
+    sh_ptr<IToken> token = GetToken(tokenKey);
+    token->fs()->select(StorePath());
+    std::wstring text;
+    for (unsigned short id : token->fs()->list(2)) {
+        wchar_t item[100];
+        swprintf(item, 100, L"%x\\", static_cast<unsigned int>(id));
+        text += item;
+    }
+    if (!text.empty()) text.pop_back();
+    return text;
+}
+
+// ---------------------------------------------------------------- files
+
+libapdu::path CAPDUTokenModule::FilePath(long long tokenKey, int file) {
+    // A number outside 0..FFFF would alias another file once taken as 16 bits.
+    if (file < 0 || file > 0xFFFF) libapdu::ExternalRaise(0x6B00, kSource, __LINE__);
+    libapdu::path p = DirPath(OpenedDir(tokenKey));
+    p.push_back(static_cast<unsigned short>(file));
+    return p;
+}
+
+void CAPDUTokenModule::StoreFile(long long tokenKey, int file, const TBytes& data, unsigned char) {
+    sh_ptr<IToken> token = GetToken(tokenKey);
+    libapdu::path p = FilePath(tokenKey, file);
+    // Refused before anything is created: a file holds at most 65535 bytes.
+    if (data.size() > 0xFFFF) libapdu::ExternalRaise(0x6B00, kSource, __LINE__);
+    libapdu::IAppFS* fs = token->fs();
+    if (!SelectFound(fs, p)) {
+        for (const CPFileInfo& row : kContainerFiles) {
+            if (row.fileId != file) continue;
+            p.pop_back();
+            const unsigned char u = static_cast<unsigned char>(libapdu::PinExtractAccess(token->pin()->pathUser()) & 0xFF);
+            const unsigned short size = static_cast<unsigned short>(row.CalcInitFileSize(data.size()) & 0xFFFF);
+            libapdu::FileCreatePath(libapdu::TokenToAdapter(token.get()), p, libapdu::CFileInfo(2, 0, 0, 0));
+            fs->select(p);
+            fs->create(row.fileId, libapdu::CFileInfo(1, size, row.readProtected ? u : 0, u));
+            p.push_back(row.fileId);
+            break;
+        }
+    }
+    fs->select(p);
+    fs->write(data, 0);
+}
+
+void CAPDUTokenModule::ReadFile(long long tokenKey, int file, int, TBytes& out) {
+    sh_ptr<IToken> token = GetToken(tokenKey);
+    RequireOpenedDir(tokenKey);
+    token->fs()->select(FilePath(tokenKey, file));
+    token->fs()->read(out, 0);
+}
+
+int CAPDUTokenModule::GetFileSize(long long tokenKey, int file) {
+    sh_ptr<IToken> token = GetToken(tokenKey);
+    RequireOpenedDir(tokenKey);
+    token->fs()->select(FilePath(tokenKey, file));
+    return static_cast<int>(token->fs()->info().size);
+}
+
+void CAPDUTokenModule::DeleteFile(long long tokenKey, int file) {
+    sh_ptr<IToken> token = GetToken(tokenKey);
+    token->fs()->select(FilePath(tokenKey, file));
+    token->fs()->remove();
+}
+
+// ---------------------------------------------------------------- token
+
+std::wstring CAPDUTokenModule::GetSmartcardID(long long tokenKey) {
+    sh_ptr<IToken> token = GetToken(tokenKey);
+    std::wstring text;
+    for (unsigned char b : token->info()->id(2)) {
+        wchar_t item[8];
+        swprintf(item, 8, L"%x\\", static_cast<unsigned int>(b));
+        text += item;
+    }
+    return text;
+}
+
+void CAPDUTokenModule::LoginTo(long long tokenKey, const std::wstring& pin) {
+    sh_ptr<IToken> token = GetToken(tokenKey);
+    libapdu::IAppPin* facet = token->pin();
+    facet->select(facet->pathUser());
+    TBytes bytes = libapdu::IConvert::wstring_to_bytes(pin, static_cast<unsigned char>(facet->encoding()));
+    try {
+        facet->login(bytes);
+    } catch (...) {
+        libapdu::SecureWipe(bytes);
+        throw;
+    }
+    libapdu::SecureWipe(bytes);
+}
+
+void CAPDUTokenModule::ChangePin(long long tokenKey, const std::wstring& oldPin, const std::wstring& newPin) {
+    sh_ptr<IToken> token = GetToken(tokenKey);
+    libapdu::IAppPin* facet = token->pin();
+    const unsigned char encoding = static_cast<unsigned char>(facet->encoding());
+    TBytes oldBytes, newBytes;
+    try {
+        facet->select(facet->pathUser());
+        oldBytes = libapdu::IConvert::wstring_to_bytes(oldPin, encoding);
+        facet->login(oldBytes);
+        facet->select(facet->pathUser());
+        newBytes = libapdu::IConvert::wstring_to_bytes(newPin, encoding);
+        facet->change(newBytes);
+    } catch (...) {
+        libapdu::SecureWipe(oldBytes);
+        libapdu::SecureWipe(newBytes);
+        throw;
+    }
+    libapdu::SecureWipe(oldBytes);
+    libapdu::SecureWipe(newBytes);
+}
+
+void CAPDUTokenModule::LogoutFrom(long long tokenKey) {
+    sh_ptr<IToken> token = GetToken(tokenKey);
+    token->pin()->logout();
+}
+
+}  // namespace APDUSupport
+}  // namespace KOVA
