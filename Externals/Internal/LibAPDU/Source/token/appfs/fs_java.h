@@ -32,6 +32,9 @@ public:
     // Hands the applet a fresh random value after every change of the file tree.
     void volatile_update();
 
+    // The selected file from the root down (3F00 first); empty before the first select.
+    const path& currentPath() const { return m_path; }
+
     static const unsigned short kPieceSize = 245;
     static const unsigned short kMaxSize = 0x7FFF;
     static const size_t kMaxCreateDepth = 30;
