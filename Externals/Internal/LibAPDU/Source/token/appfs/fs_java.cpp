@@ -243,7 +243,7 @@ std::vector<unsigned short> CFSJavaFamily::list(unsigned char type) {
 
 void CFSJavaFamily::create(unsigned short fid, CFileInfo info) {
     CheckCreateFID(fid);
-    if (info.size >= 0x8000) raise(0x6400, __LINE__);
+    if (info.size > kMaxSize) raise(0x6400, __LINE__);
     if (m_path.size() > kMaxCreateDepth) raise(0x6400, __LINE__);
     if (info.type != 1 && info.type != 2) raise(kErrNotSupported, __LINE__);
 
@@ -300,7 +300,7 @@ void CFSJavaFamily::volatile_update() {
 CFSJava::CFSJava(IApplet* owner) : CFSJavaFamily(owner, kJavaCommands, kSource) {}
 
 void CFSJava::resize(unsigned short size) {
-    if (size >= 0x8000) LIBAPDU_RAISE(0x6400);
+    if (size > kMaxSize) LIBAPDU_RAISE(0x6400);
     checkSW(Exchange(applet, ResizeCommand(size), kShortReply));
 }
 
