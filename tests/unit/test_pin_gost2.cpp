@@ -30,6 +30,13 @@ TBytes StatusAnswer(unsigned char verified = 0, unsigned char version = 7) {
     return Concat(Record(version, verified, 10, 2, 0x20), {0x90, 0x00});  // min length 7
 }
 
+// A version 7 record that lost its last byte.
+TBytes ShortRecord() {
+    TBytes r = Record(7, 1, 10, 0, 0);
+    r.pop_back();
+    return r;
+}
+
 TEST(Gost2StatusRecord, TheVersionPlacesThePinEntry) {
     struct Case {
         unsigned char version, verified, limit, failures, lengthCode;
@@ -56,8 +63,7 @@ TEST(Gost2StatusRecord, TheVersionPlacesThePinEntry) {
 TEST(Gost2StatusRecord, RecordsOfTheWrongKindOrLengthAreRefused) {
     TBytes wrongKind = Record(7, 1, 10, 0, 0);
     wrongKind[0] = 1;
-    TBytes v7Short = Record(7, 1, 10, 0, 0);
-    v7Short.pop_back();
+    const TBytes v7Short = ShortRecord();
     TBytes v6Long = Record(6, 1, 10, 0, 0);
     v6Long.push_back(0);
     const TBytes cases[] = {{}, {0x02}, {0x02, 0x07}, wrongKind, v7Short, v6Long, TBytes(33, 0x02)};
@@ -92,7 +98,7 @@ TEST(Gost2Pin, SelectFailuresLeaveTheUnknownRecord) {
         unsigned short code;
     } cases[] = {
         {"bare 9000", {0x90, 0x00}, 0x6281},
-        {"record one byte short", Concat(TBytes(Record(7, 1, 10, 0, 0).begin(), Record(7, 1, 10, 0, 0).end() - 1), {0x90, 0x00}), 0x6281},
+        {"record one byte short", Concat(ShortRecord(), {0x90, 0x00}), 0x6281},
         {"card error", {0x6A, 0x82}, 0x6A82},
         {"success only as 9000", Concat(Record(7, 1, 10, 0, 0), {0x61, 0x00}), 0xFFFF},
         {"nothing came back", {0x00, 0x00}, 0xFFFF},
