@@ -7,6 +7,9 @@ using namespace infotest;
 
 namespace {
 
+struct Family;
+void PrintTo(const Family& f, std::ostream* os);
+
 struct Family {
     const char* name;
     const char* getData;    // CLA INS of GET DATA
@@ -157,6 +160,8 @@ TEST_P(JavaInfoTest, UnofferedOperationsRaiseFace) {
     EXPECT_EQ(RaisedCode([&] { info->getZudezoZudSMInfo(1); }), 0xFACE);
     EXPECT_EQ(RaisedCode([&] { info->setZudezoZudSMInfo({}, 0, {}, {}, 0); }), 0xFACE);
 }
+
+void PrintTo(const Family& f, std::ostream* os) { *os << f.name; }
 
 INSTANTIATE_TEST_SUITE_P(Families, JavaInfoTest, ::testing::Values(kJava, kHeron),
                          [](const ::testing::TestParamInfo<Family>& i) { return std::string(i.param.name); });
