@@ -28,14 +28,14 @@ TBytes CInfoCommon::exchange(const TBytes& apdu, size_t replySize) {
 TBytes CInfoCommon::challenge(unsigned char cla, unsigned char ins, size_t n, size_t maxPiece,
                               const wchar_t* source) {
     TBytes out;
-    out.reserve(n);
     size_t remaining = n;
     while (remaining > 0) {
         const size_t piece = remaining < maxPiece ? remaining : maxPiece;
         const TBytes apdu = {cla, ins, 0x00, 0x00, static_cast<unsigned char>(piece)};
         const TBytes reply = exchange(apdu, piece + 2);
         if (ResponseDataSize(reply) != piece) ExternalRaise(kSwBadAnswer, source, __LINE__);
-        out.insert(out.end(), reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(piece));
+        const TBytes part = CByteReader(reply).take(piece);
+        out.insert(out.end(), part.begin(), part.end());
         remaining -= piece;
     }
     return out;
