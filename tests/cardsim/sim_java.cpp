@@ -310,7 +310,8 @@ Bytes SimJavaApplet::doWrite(const SimApdu& a) {
 Bytes SimJavaApplet::doMarker(const SimApdu& a) {
     if (a.p1 != 0x00 || a.p2 != 0x00) Fail(kSwWrongP1P2);
     if (a.data.size() != 18) Fail(kSwWrongLength);
-    const Bytes& marker = Need(params(a), kTagData);
+    const auto p = params(a);
+    const Bytes& marker = Need(p, kTagData);
     if (marker.size() != 16) Fail(kSwWrongData);
     m_lastMarker = marker;
     ++m_markerCount;
