@@ -124,6 +124,22 @@ JNIEXPORT jbyteArray JNICALL Java_io_keyshelf_jtest_SenderBridge_sendRepeatedly(
     return ToJava(env, response);
 }
 
+// Sends, and reads the ATR, while a Java exception of the caller is pending: the
+// transport must make no JNI call under it and must leave it for the caller. Only
+// JNI calls that are allowed with an exception pending follow the sends here.
+JNIEXPORT jint JNICALL Java_io_keyshelf_jtest_SenderBridge_sendUnderPendingException(JNIEnv* env, jclass, jlong handle,
+                                                                                     jobject card, jbyteArray command) {
+    TBytes c;
+    if (!ToBytes(env, command, c)) return -1;
+    Z6EZSender* sender = FromHandle(handle);
+    sender->UpdateJavaParameters(env, card);
+    Throw(env, "java/lang/IllegalStateException", "pending from the caller");
+    TBytes response = {0x90, 0x00};
+    sender->send(c, response);
+    const TBytes atr = sender->atr();
+    return static_cast<jint>(response.size() + atr.size());
+}
+
 JNIEXPORT jbyteArray JNICALL Java_io_keyshelf_jtest_SenderBridge_atr(JNIEnv* env, jclass, jlong handle, jobject card) {
     Z6EZSender* sender = FromHandle(handle);
     sender->UpdateJavaParameters(env, card);

@@ -29,6 +29,9 @@ final class SenderBridge {
 
     static native byte[] atr(long handle, Card card);
 
+    /** Throws IllegalStateException("pending from the caller"), then sends and reads the ATR under it. */
+    static native int sendUnderPendingException(long handle, Card card, byte[] command);
+
     /** Selects the applet identifier, runs a control call, returns the stored identifier (-1 if control touched its output). */
     static native int appletAfterSelect(long handle, int id);
 }

@@ -121,6 +121,15 @@ class TransportTest {
     }
 
     @Test
+    void exceptionPendingFromTheCallerIsLeftAloneAndNothingIsSent() {
+        open(card);
+        IllegalStateException e = assertThrows(IllegalStateException.class,
+                () -> SenderBridge.sendUnderPendingException(handle, card, Hex.bytes("00 B0 00 00 00")));
+        assertEquals("pending from the caller", e.getMessage());
+        assertEquals(0, card.sent().size());
+    }
+
+    @Test
     void channelLostAfterConstructionLeavesAnEmptyResponse() {
         open(card);
         card.loseChannel();
