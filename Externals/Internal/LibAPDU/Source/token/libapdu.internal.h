@@ -51,8 +51,8 @@ public:
 // remains; a shortfall raises `code` (6281 unless the caller says otherwise).
 class CByteReader {
 public:
-    // Kept as base and offsets: an empty answer has no storage (a null base), and
-    // even a zero step from a null pointer is undefined.
+    // Kept as base and offsets, so no pointer is ever formed past the answer; a
+    // null buffer counts as empty whatever size comes with it.
     CByteReader(const unsigned char* data, size_t size, unsigned short code = kSwBadAnswer)
         : m_base(data), m_pos(0), m_size(data ? size : 0), m_code(code) {}
     explicit CByteReader(const TBytes& data, unsigned short code = kSwBadAnswer)
