@@ -3,7 +3,8 @@
 //   ATR length (1 byte, at most 33), the ATR bytes,
 //   then repeatedly: answer length (2 bytes, high byte first), the answer bytes.
 // A length that runs past the input is cut to what is left; once the input is
-// used up every further command gets an empty answer.
+// used up every further command gets an empty answer. Replies to control
+// exchanges are drawn from the same sequence.
 #ifndef KEYSHELF_FUZZ_SENDER_H
 #define KEYSHELF_FUZZ_SENDER_H
 
