@@ -13,63 +13,65 @@ typedef flex_unit::unit unit;
 
 void Wipe(unit* p, unsigned words) { libapdu::SecureWipe(p, sizeof(unit) * words); }
 
-// r[0..nb) += a * b[0..nb); returns the carry out of r[nb - 1].
-inline unit MulAddRow(unit* r, const unit* b, unsigned nb, unit a) {
-    uint64_t c = 0;
-    unsigned j = 0;
-    for (; j + 4 <= nb; j += 4) {
-        c += static_cast<uint64_t>(a) * b[j] + r[j];
-        r[j] = static_cast<unit>(c);
-        c >>= 32;
-        c += static_cast<uint64_t>(a) * b[j + 1] + r[j + 1];
-        r[j + 1] = static_cast<unit>(c);
-        c >>= 32;
-        c += static_cast<uint64_t>(a) * b[j + 2] + r[j + 2];
-        r[j + 2] = static_cast<unit>(c);
-        c >>= 32;
-        c += static_cast<uint64_t>(a) * b[j + 3] + r[j + 3];
-        r[j + 3] = static_cast<unit>(c);
-        c >>= 32;
+typedef unsigned __int128 acc_t;
+
+// Product scanning: every result word is one column sum of 32 x 32-bit
+// products, gathered in two accumulators so that the additions of neighbouring
+// products do not wait on each other.
+inline acc_t Column(const unit* x, const unit* y, unsigned lo, unsigned hi, unsigned k) {
+    const unit* xp = x + lo;
+    const unit* yp = y + (k - lo);  // walks down while xp walks up
+    const unit* const end = x + hi + 1;
+    acc_t a0 = 0, a1 = 0;
+    for (; xp + 2 <= end; xp += 2, yp -= 2) {
+        a0 += static_cast<uint64_t>(xp[0]) * yp[0];
+        a1 += static_cast<uint64_t>(xp[1]) * yp[-1];
     }
-    for (; j < nb; ++j) {
-        c += static_cast<uint64_t>(a) * b[j] + r[j];
-        r[j] = static_cast<unit>(c);
-        c >>= 32;
-    }
-    return static_cast<unit>(c);
+    if (xp < end) a0 += static_cast<uint64_t>(xp[0]) * yp[0];
+    return a0 + a1;
 }
 
 // r[0..limit) = the lowest `limit` words of x * y; r must not overlap x or y.
 void MulWords(unit* r, const unit* x, unsigned nx, const unit* y, unsigned ny, unsigned limit) {
-    std::memset(r, 0, sizeof(unit) * limit);
-    if (nx > limit) nx = limit;
-    for (unsigned i = 0; i < nx; ++i) {
-        if (x[i] == 0) continue;
-        const unsigned row = ny < limit - i ? ny : limit - i;
-        const unit c = MulAddRow(r + i, y, row, x[i]);
-        if (i + row < limit) r[i + row] = c;
+    const unsigned cols = nx + ny < limit ? nx + ny : limit;
+    acc_t acc = 0;
+    for (unsigned k = 0; k < cols; ++k) {
+        const unsigned lo = k + 1 > ny ? k + 1 - ny : 0;
+        const unsigned hi = k < nx - 1 ? k : nx - 1;
+        if (lo <= hi) acc += Column(x, y, lo, hi, k);
+        r[k] = static_cast<unit>(acc);
+        acc >>= 32;
+    }
+    for (unsigned k = cols; k < limit; ++k) r[k] = 0;
+}
+
+// r[0..2n) = x * x: each column's cross products once, doubled, plus the square.
+void SqrWords(unit* r, const unit* x, unsigned n) {
+    acc_t acc = 0;
+    for (unsigned k = 0; k < 2 * n; ++k) {
+        const unsigned lo = k + 1 > n ? k + 1 - n : 0;
+        // Pairs i < j with i + j = k.
+        const unsigned hi = (k - 1) / 2 < n - 1 ? (k - 1) / 2 : n - 1;
+        if (k >= 1 && lo <= hi) acc += Column(x, x, lo, hi, k) << 1;
+        if (k % 2 == 0) acc += static_cast<uint64_t>(x[k / 2]) * x[k / 2];
+        r[k] = static_cast<unit>(acc);
+        acc >>= 32;
     }
 }
 
-// r[0..2n) = x * x: the cross products once, doubled, then the squares.
-void SqrWords(unit* r, const unit* x, unsigned n) {
-    std::memset(r, 0, sizeof(unit) * 2 * n);
-    for (unsigned i = 0; i + 1 < n; ++i) r[i + n] = MulAddRow(r + 2 * i + 1, x + i + 1, n - i - 1, x[i]);
-    unit top = 0;
-    for (unsigned i = 0; i < 2 * n; ++i) {
-        const unit w = r[i];
-        r[i] = (w << 1) | top;
-        top = w >> 31;
-    }
-    uint64_t c = 0;
-    for (unsigned i = 0; i < n; ++i) {
-        const uint64_t sq = static_cast<uint64_t>(x[i]) * x[i];
-        c += static_cast<uint64_t>(r[2 * i]) + static_cast<unit>(sq);
-        r[2 * i] = static_cast<unit>(c);
-        c >>= 32;
-        c += static_cast<uint64_t>(r[2 * i + 1]) + (sq >> 32);
-        r[2 * i + 1] = static_cast<unit>(c);
-        c >>= 32;
+// r[0..words) = t + k * m, t given in its first nt words (the rest zero); r may be t.
+void MulAddWords(unit* r, const unit* t, unsigned nt, const unit* k, unsigned nk, const unit* m, unsigned nm,
+                 unsigned words) {
+    acc_t acc = 0;
+    for (unsigned c = 0; c < words; ++c) {
+        if (c < nt) acc += t[c];
+        if (nk && nm && c < nk + nm - 1) {
+            const unsigned lo = c + 1 > nm ? c + 1 - nm : 0;
+            const unsigned hi = c < nk - 1 ? c : nk - 1;
+            if (lo <= hi) acc += Column(k, m, lo, hi, c);
+        }
+        r[c] = static_cast<unit>(acc);
+        acc >>= 32;
     }
 }
 
@@ -249,32 +251,74 @@ void vlong_value::mul(vlong_value& x, vlong_value& y) { fast_mul(x, y, x.bits() 
 
 void vlong_value::divide(const vlong_value& x, const vlong_value& y, vlong_value& rem) {
     if (y.is_zero()) libapdu::ExternalRaise(libapdu::kSwBadArgument, kSource, __LINE__);
-    // Shift-and-subtract long division. The divisor is shifted as far as it
-    // fits below the remainder in one step (the same place that doubling
-    // finds), then halved once per quotient bit.
-    vlong_value r, d;
-    r.copy(x);
-    d.copy(y);
-    init(0);
-    if (r.cf(d) >= 0) {
-        unsigned s = r.bits() - d.bits();
-        d.shl(s);
-        if (d.cf(r) > 0) {
-            d.shr(1);
-            --s;
-        }
-        reserve(s / 32 + 1);
-        for (;;) {
-            if (r.cf(d) >= 0) {
-                r.subtract(d);
-                set(s / 32, get(s / 32) | (static_cast<unit>(1) << (s % 32)));
-            }
-            if (s == 0) break;
-            d.shr(1);
-            --s;
-        }
+    if (x.cf(y) < 0) {
+        rem.copy(x);
+        init(0);
+        return;
     }
-    rem.copy(r);
+    // Shift-and-subtract long division, one quotient bit per step from the
+    // top: where y << s fits below the remainder it is subtracted and bit s
+    // set. The 32 bit offsets of y are prepared once, so that a step compares
+    // and subtracts only the divisor's words at the word offset s / 32.
+    const unsigned ny = y.n, len = ny + 1;
+    unit* shifted = new unit[32 * len];
+    for (unsigned b = 0; b < 32; ++b) {
+        unit* d = shifted + b * len;
+        unit carry = 0;
+        for (unsigned j = 0; j < ny; ++j) {
+            d[j] = (y.a[j] << b) | carry;
+            carry = b ? y.a[j] >> (32 - b) : 0;
+        }
+        d[ny] = carry;
+    }
+    const unsigned rn = x.n;
+    unit* r = new unit[rn + 1];
+    std::memcpy(r, x.a, sizeof(unit) * rn);
+    r[rn] = 0;
+    const unsigned top = x.bits() - y.bits();
+    init(0);
+    reserve(top / 32 + 1);
+    for (unsigned i = 0; i < top / 32 + 1; ++i) a[i] = 0;
+    for (unsigned s = top + 1; s-- > 0;) {
+        const unsigned w = s / 32;
+        const unit* d = shifted + (s % 32) * len;
+        // Compare r[w..] with d[0..len): r has no words beyond w + len that
+        // are non-zero once y << (s + 1) no longer fits.
+        bool geq = true;
+        for (unsigned j = rn - w > len ? rn - w : len; j-- > 0;) {
+            const unit rw = w + j < rn ? r[w + j] : 0;
+            const unit dw = j < len ? d[j] : 0;
+            if (rw != dw) {
+                geq = rw > dw;
+                break;
+            }
+        }
+        if (!geq) continue;
+        uint64_t borrow = 0;
+        unsigned j = 0;
+        for (; j < len && w + j < rn; ++j) {
+            const uint64_t v = static_cast<uint64_t>(r[w + j]) - d[j] - borrow;
+            r[w + j] = static_cast<unit>(v);
+            borrow = (v >> 32) & 1;
+        }
+        for (j += w; borrow && j < rn; ++j) {
+            const uint64_t v = static_cast<uint64_t>(r[j]) - borrow;
+            r[j] = static_cast<unit>(v);
+            borrow = (v >> 32) & 1;
+        }
+        a[w] |= static_cast<unit>(1) << (s % 32);
+    }
+    n = top / 32 + 1;
+    trim();
+    rem.reserve(rn);
+    std::memcpy(rem.a, r, sizeof(unit) * rn);
+    for (unsigned i = rn; i < rem.n; ++i) rem.a[i] = 0;
+    rem.n = rn;
+    rem.trim();
+    Wipe(r, rn + 1);
+    Wipe(shifted, 32 * len);
+    delete[] r;
+    delete[] shifted;
 }
 
 // ============================================================ vlong
@@ -532,23 +576,15 @@ void monty::mul(vlong& x, const vlong& y) {
     // k = (T * n1) mod R
     k.docopy();
     k.value->fast_mul(*T.value, *n1.value, N);
-    // x = (T + k * m) / R, the k * m product added into T in place.
+    // x = (T + k * m) / R, summed column by column into the work number T.
     x.docopy();
     vlong_value& t = *T.value;
-    const unsigned words = 2 * ((N + 31) / 32) + 2;
-    t.reserve(words);
-    for (unsigned i = t.n; i < words; ++i) t.a[i] = 0;
     const vlong_value& kv = *k.value;
     const vlong_value& mv = *m.value;
-    for (unsigned i = 0; i < kv.n; ++i) {
-        if (kv.a[i] == 0) continue;
-        unit c = MulAddRow(t.a + i, mv.a, mv.n, kv.a[i]);
-        for (unsigned j = i + mv.n; c && j < words; ++j) {
-            const uint64_t s = static_cast<uint64_t>(t.a[j]) + c;
-            t.a[j] = static_cast<unit>(s);
-            c = static_cast<unit>(s >> 32);
-        }
-    }
+    const unsigned words = 2 * ((N + 31) / 32) + 1;
+    t.reserve(words);
+    // In place: column c reads t[c] before it writes r[c].
+    MulAddWords(t.a, t.a, t.n, kv.a, kv.n, mv.a, mv.n, words);
     t.n = words;
     t.trim();
     t.shr(N);
@@ -565,8 +601,10 @@ vlong monty::exp(const vlong& x, const vlong& e) {
         if (e.value->test(i)) mul(result, t);
         if (i + 1 < bits) mul(t, t);
     }
-    // result * R^-1 mod m
-    return (result * R1) % m;
+    // result * R^-1 mod m: one Montgomery reduction of result gives exactly
+    // that, without a long division of the product by m.
+    mul(result, vlong(1));
+    return result;
 }
 
 vlong modexp(const vlong& x, const vlong& e, const vlong& m) {
