@@ -415,6 +415,54 @@ TEST_P(IntegrationFs, CardRefusalsArriveAsMappedErrors) {
     }
 }
 
+TEST_P(IntegrationFs, AccessBytesGivenAtCreateGuardTheFileOnTheCard) {
+    t.fs()->select(path{});
+    t.fs()->create(0x0900, CFileInfo(1, 4, 0x11, 0x11));
+    t.fs()->select(path{0x0900});
+    t.applet->setAccessEnforced(true);
+    TBytes b(4);
+    EXPECT_EQ(RaisedCode([&] { t.fs()->read(b, 0); }), 0x6900);   // 6982 before the PIN is presented
+    EXPECT_EQ(RaisedCode([&] { t.fs()->write(b, 0); }), 0x6900);
+    t.applet->grant(0x11);
+    t.fs()->write(TBytes{1, 2, 3, 4}, 0);
+    t.fs()->read(b, 0);
+    EXPECT_EQ(b, (TBytes{1, 2, 3, 4}));
+}
+
+TEST_P(IntegrationFs, DepthLimitsAreCheckedBeforeTheCardIsAsked) {
+    // A current path of 30 identifiers (3F00 included) may still create; 31 may not.
+    for (size_t depth : {27u, 28u}) {
+        SCOPED_TRACE("folders below the applet folder: " + std::to_string(depth));
+        path relative;
+        for (size_t i = 0; i < depth; ++i) relative.push_back(static_cast<unsigned short>(0x2000 + i));
+        cardsim::FidPath onCard(kAppFolder.begin(), kAppFolder.end());
+        onCard.insert(onCard.end(), relative.begin(), relative.end());
+        t.applet->tree().putFolder(onCard);
+        t.fs()->select(relative);
+        t.card->clearLog();
+        const long code = RaisedCode([&] { t.fs()->create(0x0001, CFileInfo(1, 1, 0, 0)); });
+        if (depth == 27) {
+            EXPECT_EQ(code, -1);
+            EXPECT_NE(t.applet->tree().find(Under(onCard, {0x0001})), nullptr);
+        } else {
+            EXPECT_EQ(code, 0x6400);
+            EXPECT_TRUE(t.card->log().empty());
+        }
+    }
+    // 126 relative identifiers and the applet folder no longer fit a one-byte Lc.
+    t.card->clearLog();
+    EXPECT_EQ(RaisedCode([&] { t.fs()->select(path(126, 0x1111)); }), 0x6B00);
+    EXPECT_TRUE(t.card->log().empty());
+}
+
+TEST_P(IntegrationFs, RemoveWithoutACurrentFileSendsNothing) {
+    EXPECT_EQ(RaisedCode([&] { t.fs()->remove(); }), 0x6900);
+    t.fs()->select(path{0x3F00});
+    EXPECT_EQ(RaisedCode([&] { t.fs()->remove(); }), 0x6900);  // the root has no parent to delete it from
+    EXPECT_EQ(t.card->log().size(), 1u);
+    EXPECT_NE(t.applet->tree().find(kAppFolder), nullptr);
+}
+
 TEST_P(IntegrationFs, FailedSelectKeepsTheCurrentFile) {
     t.fs()->select(path{0x0002});
     const CFileInfo before = t.fs()->info();
