@@ -10,6 +10,7 @@ import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
+import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.Timeout;
 
@@ -18,6 +19,7 @@ import org.junit.jupiter.api.Timeout;
  * token runs whole before the next (the directory it opens is still open when it
  * stores), so no file gets another thread's bytes.
  */
+@Tag("store")
 class KeyShelfConcurrencyTest {
     private static final int ROUNDS = 12;
 

@@ -27,7 +27,11 @@ final class KeyShelfLibrary {
 
     /** Asserts the exact exception class (a FileNotFoundException is an IOException too) and message. */
     static void assertFails(Class<? extends Throwable> type, String message, Executable call) {
-        Throwable t = assertThrowsExactly(type, call);
-        assertEquals(message, t.getMessage());
+        assertFails("", type, message, call);
+    }
+
+    static void assertFails(String what, Class<? extends Throwable> type, String message, Executable call) {
+        Throwable t = assertThrowsExactly(type, call, what);
+        assertEquals(message, t.getMessage(), what);
     }
 }

@@ -16,6 +16,7 @@ import java.security.UnrecoverableKeyException;
 import java.util.ArrayList;
 import java.util.List;
 import org.junit.jupiter.api.Assumptions;
+import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -26,6 +27,7 @@ import org.junit.jupiter.params.provider.ValueSource;
  * The key-container store from Java: the thirteen natives of KeyShelfJx over a card
  * of the tests' own linked to the simulated Java and Heron tokens.
  */
+@Tag("store")
 class KeyShelfStoreTest {
     private static final String UNKNOWN = "Unknown error";
 
@@ -244,7 +246,7 @@ class KeyShelfStoreTest {
                     if (((String) c[0]).matches("(read|size) .*|read 65536 bytes")) continue;
                     @SuppressWarnings("unchecked")
                     Class<? extends Throwable> type = (Class<? extends Throwable>) c[1];
-                    assertFails(type, (String) c[2], (Executable) c[3]);
+                    assertFails((String) c[0], type, (String) c[2], (Executable) c[3]);
                     assertEquals(before, t.commands(), c[0] + " reached the card");
                 }
                 // With a directory open the file-number and length checks still come first.
@@ -254,7 +256,7 @@ class KeyShelfStoreTest {
                     if (!((String) c[0]).matches("(store|read|size|delete) .*|store 65536 bytes|read 65536 bytes")) continue;
                     @SuppressWarnings("unchecked")
                     Class<? extends Throwable> type = (Class<? extends Throwable>) c[1];
-                    assertFails(type, (String) c[2], (Executable) c[3]);
+                    assertFails((String) c[0], type, (String) c[2], (Executable) c[3]);
                     assertEquals(before, t.commands(), c[0] + " reached the card with a directory open");
                 }
                 // A name without hexadecimal digits opens directory 0, which counts as none open.
