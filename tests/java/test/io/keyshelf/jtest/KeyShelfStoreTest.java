@@ -181,10 +181,15 @@ class KeyShelfStoreTest {
     /** Bad input from Java: refused with the exception its code selects, before any card traffic. */
     @Test
     void badInputIsRefusedBeforeAnyCardTraffic() throws Exception {
-        try (SimToken t = SimToken.start("java")) {
+        // The destroyed token lives on a card of its own: two tokens over one card would
+        // each believe in their own applet selection.
+        try (SimToken t = SimToken.start("java"); SimToken other = SimToken.start("java")) {
+            long gone = KeyShelfJx.createToken(other.card);
             long h = KeyShelfJx.createToken(t.card);
-            long gone = KeyShelfJx.createToken(t.card);
-            KeyShelfJx.destroyToken(t.card, gone);
+            KeyShelfJx.destroyToken(other.card, gone);
+            // The directory the second round uses, made while the card is fresh.
+            KeyShelfJx.openDir(t.card, h, "4", true);
+            KeyShelfJx.closeDir(t.card, h, false);
             try {
                 String bad = "Smart card error with code 0x6b00";
                 List<Object[]> cases = new ArrayList<>();
@@ -240,18 +245,9 @@ class KeyShelfStoreTest {
                 cases.add(new Object[] {"read 65536 bytes", IOException.class, bad,
                     (Executable) () -> read(t, h, 0xF003, 65536)});
 
-                // With no directory open, reading and sizing may refuse for either reason first.
-                long before = t.commands();
-                for (Object[] c : cases) {
-                    if (((String) c[0]).matches("(read|size) .*|read 65536 bytes")) continue;
-                    @SuppressWarnings("unchecked")
-                    Class<? extends Throwable> type = (Class<? extends Throwable>) c[1];
-                    assertFails((String) c[0], type, (String) c[2], (Executable) c[3]);
-                    assertEquals(before, t.commands(), c[0] + " reached the card");
-                }
                 // With a directory open the file-number and length checks still come first.
-                KeyShelfJx.openDir(t.card, h, "4", true);
-                before = t.commands();
+                KeyShelfJx.openDir(t.card, h, "4", false);
+                long before = t.commands();
                 for (Object[] c : cases) {
                     if (!((String) c[0]).matches("(store|read|size|delete) .*|store 65536 bytes|read 65536 bytes")) continue;
                     @SuppressWarnings("unchecked")
@@ -259,8 +255,22 @@ class KeyShelfStoreTest {
                     assertFails((String) c[0], type, (String) c[2], (Executable) c[3]);
                     assertEquals(before, t.commands(), c[0] + " reached the card with a directory open");
                 }
-                // A name without hexadecimal digits opens directory 0, which counts as none open.
-                KeyShelfJx.openDir(t.card, h, "", true);
+                KeyShelfJx.closeDir(t.card, h, false);
+                // With no directory open, reading and sizing may refuse for either reason first.
+                before = t.commands();
+                for (Object[] c : cases) {
+                    if (((String) c[0]).matches("(read|size) .*|read 65536 bytes")) continue;
+                    @SuppressWarnings("unchecked")
+                    Class<? extends Throwable> type = (Class<? extends Throwable>) c[1];
+                    assertFails((String) c[0], type, (String) c[2], (Executable) c[3]);
+                    assertEquals(before, t.commands(), c[0] + " reached the card");
+                }
+                // An empty name, or one without hexadecimal digits, names directory 0000 (which this
+                // card does not take as a directory), and leaves no directory open.
+                KeyShelfJx.openDir(t.card, h, "4", false);
+                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.openDir(t.card, h, "", false));
+                assertFails(IOException.class, UNKNOWN, () -> KeyShelfJx.closeDir(t.card, h, false));
+                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.openDir(t.card, h, "zz", false));
                 assertFails(IOException.class, UNKNOWN, () -> KeyShelfJx.closeDir(t.card, h, false));
             } finally {
                 KeyShelfJx.destroyToken(t.card, h);
