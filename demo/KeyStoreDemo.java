@@ -39,7 +39,7 @@ public final class KeyStoreDemo {
                 try {
                     KeyShelfJx.Login(card, token, pin.toCharArray());
                     System.out.println("login:     ok");
-                } catch (java.io.IOException | java.security.GeneralSecurityException e) {
+                } catch (Exception e) {  // the natives declare nothing: IOException or UnrecoverableKeyException
                     System.out.println("login:     skipped (" + e.getClass().getSimpleName() + ": " + e.getMessage() + ")");
                 }
             }
@@ -54,7 +54,7 @@ public final class KeyStoreDemo {
                         + KeyShelfJx.getFileSize(card, token, 0xF003) + ", read back "
                         + (Arrays.equals(header, back) ? "equal" : "DIFFERENT"));
                 if (!Arrays.equals(header, back)) System.exit(1);
-            } catch (java.io.IOException e) {
+            } catch (Exception e) {
                 // The first store of a key-container file takes its access from the user PIN's designator.
                 System.out.println("F003:      not stored (" + e.getClass().getSimpleName() + ": " + e.getMessage() + ")");
             }
