@@ -151,6 +151,72 @@ TEST(Vlong, ModexpAgreesWithBnModExp) {
     }
 }
 
+// x * y * 2^-N mod m through BN, N the bit length of m.
+Bytes MontgomeryProduct(const Bytes& x, const Bytes& y, const Bytes& m, BN_CTX* ctx) {
+    BIGNUM *X = ToBn(x), *Y = ToBn(y), *M = ToBn(m), *R = BN_new(), *r = BN_new();
+    BN_set_bit(R, BN_num_bits(M));
+    BN_mod_inverse(R, R, M, ctx);
+    BN_mod_mul(r, X, Y, M, ctx);
+    BN_mod_mul(r, r, R, M, ctx);
+    Bytes out = FromBn(r);
+    BN_free(X);
+    BN_free(Y);
+    BN_free(M);
+    BN_free(R);
+    BN_free(r);
+    return out;
+}
+
+// The squaring loop (taken when both operands share one value) and the general
+// product loop, on operands that stress the carries: 0, 1, m - 1, random, and a
+// modulus of all one bits; at sizes whose top word is full and one whose is not.
+TEST(Vlong, MontgomerySquareAndProductAgreeWithOpenSsl) {
+    ByteSource src(24);
+    BnCtx bc;
+    for (unsigned bits : {1024u, 1536u, 2040u}) {
+        const Bytes ones(bits / 8, 0xFF);
+        for (int mi = 0; mi < 4; ++mi) {
+            const Bytes m = mi == 0 ? ones : RandomBits(src, bits, true);
+            BIGNUM* M = ToBn(m);
+            BN_sub_word(M, 1);
+            const Bytes mMinus1 = FromBn(M);
+            BN_free(M);
+            const Bytes y = src.take(bits / 8 - 1);
+            for (const Bytes& x : {Bytes{}, Bytes{1}, mMinus1, src.take(bits / 8 - 1)}) {
+                monty mon(V(m));
+                vlong a = V(x);
+                mon.mul(a, a);
+                ASSERT_EQ(ToHex(Mag(a)), ToHex(MontgomeryProduct(x, x, m, bc.ctx))) << bits << "/" << mi;
+                vlong b = V(x), shared = b;  // a shared value is a square too
+                mon.mul(b, shared);
+                ASSERT_EQ(b, a) << bits << "/" << mi;
+                EXPECT_EQ(ToHex(Mag(shared)), ToHex(Mag(V(x))));  // the copy is untouched
+                vlong p = V(x);
+                mon.mul(p, V(y));
+                ASSERT_EQ(ToHex(Mag(p)), ToHex(MontgomeryProduct(x, y, m, bc.ctx))) << bits << "/" << mi;
+            }
+            // An exponent of one set bit: all squarings and a single product.
+            Bytes e(20, 0);
+            e[0] = 0x80;
+            const Bytes x = src.take(bits / 8 - 1);
+            BIGNUM *X = ToBn(x), *E = ToBn(e), *Mm = ToBn(m), *r = BN_new();
+            BN_mod_exp(r, X, E, Mm, bc.ctx);
+            ASSERT_EQ(ToHex(Mag(modexp(V(x), V(e), V(m)))), ToHex(FromBn(r))) << bits << "/" << mi;
+            BN_free(X);
+            BN_free(E);
+            BN_free(Mm);
+            BN_free(r);
+        }
+    }
+    // An operand wider than the modulus is outside the arithmetic.
+    ExpectRaises6B00([] {
+        const unsigned char wide[] = {1, 0, 0, 0, 0, 0};  // 2^40
+        monty mon(vlong(1023));
+        vlong x(5);
+        mon.mul(x, vlong(wide, sizeof wide));
+    });
+}
+
 TEST(Vlong, ModexpEdgeCases) {
     EXPECT_EQ(static_cast<unsigned>(modexp(vlong(2), vlong(10), vlong(1023))), 1u);
     EXPECT_EQ(modexp(vlong(5000), vlong(1), vlong(1023)), vlong(5000) % vlong(1023));

@@ -59,20 +59,120 @@ void SqrWords(unit* r, const unit* x, unsigned n) {
     }
 }
 
-// r[0..words) = t + k * m, t given in its first nt words (the rest zero); r may be t.
-void MulAddWords(unit* r, const unit* t, unsigned nt, const unit* k, unsigned nk, const unit* m, unsigned nm,
-                 unsigned words) {
+// The Montgomery loops below scan products column by column (the words of
+// x * y and of k * m that land on one result word) and fold the reduction into
+// the same pass: the word of k for column c is chosen as soon as column c is
+// summed, so that its lowest word becomes zero. No full product is ever stored.
+//
+// A column pairs x[i] with y[c - i]; with y and m kept word-reversed it is a
+// plain dot product of two ascending runs. The low and high halves of the
+// 32 x 32-bit products are summed apart, in 64 bits each (a column has at most
+// 2s products, far from overflowing either), which the compiler turns into
+// vector multiplies. The two column loops are built twice, for plain x86-64 and
+// for AVX2, and the loader picks the one the processor runs: the wider vectors
+// halve the time of a modexp.
+#define LIBAPDU_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+struct ColumnSum {
+    uint64_t lo = 0, hi = 0;
+    acc_t value() const { return lo + (static_cast<acc_t>(hi) << 32); }
+};
+
+// Adds a[i] * b[i] + c[i] * d[i] for i in [0, n).
+inline void Dot2(ColumnSum& s, const unit* __restrict a, const unit* __restrict b, const unit* __restrict c,
+                 const unit* __restrict d, unsigned n) {
+    uint64_t lo = 0, hi = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        const uint64_t p = static_cast<uint64_t>(a[i]) * b[i];
+        const uint64_t r = static_cast<uint64_t>(c[i]) * d[i];
+        lo += static_cast<uint64_t>(static_cast<unit>(p)) + static_cast<unit>(r);
+        hi += (p >> 32) + (r >> 32);
+    }
+    s.lo += lo;
+    s.hi += hi;
+}
+
+// Adds a[i] * b[i] for i in [0, n).
+inline void Dot1(ColumnSum& s, const unit* __restrict a, const unit* __restrict b, unsigned n) {
+    uint64_t lo = 0, hi = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        const uint64_t p = static_cast<uint64_t>(a[i]) * b[i];
+        lo += static_cast<unit>(p);
+        hi += p >> 32;
+    }
+    s.lo += lo;
+    s.hi += hi;
+}
+
+void Reverse(unit* __restrict r, const unit* __restrict x, unsigned s) {
+    for (unsigned i = 0; i < s; ++i) r[i] = x[s - 1 - i];
+}
+
+// The mask of the word of k chosen at column c: the last one keeps only the
+// b bits that R = 2^N leaves to it.
+inline unit KeyMask(unsigned c, unsigned s, unsigned b) {
+    return c + 1 == s && b < 32 ? (static_cast<unit>(1) << b) - 1 : ~static_cast<unit>(0);
+}
+
+// w[0..s+2) = words s-1 .. 2s of x * y + k * m, where k (written to q[0..s))
+// makes the lowest 32 (s - 1) + b bits of the sum zero. yr and mr are y and m
+// word-reversed; x, y < m, s >= 1.
+LIBAPDU_VECTOR_CLONES
+void MontMulColumns(unit* __restrict w, unit* __restrict q, const unit* __restrict x, const unit* __restrict yr,
+                    const unit* __restrict mr, unsigned s, unit n0, unsigned b) {
+    const uint64_t y0 = yr[s - 1], m0 = mr[s - 1];
     acc_t acc = 0;
-    for (unsigned c = 0; c < words; ++c) {
-        if (c < nt) acc += t[c];
-        if (nk && nm && c < nk + nm - 1) {
-            const unsigned lo = c + 1 > nm ? c + 1 - nm : 0;
-            const unsigned hi = c < nk - 1 ? c : nk - 1;
-            if (lo <= hi) acc += Column(k, m, lo, hi, c);
-        }
-        r[c] = static_cast<unit>(acc);
+    for (unsigned c = 0; c < s; ++c) {
+        ColumnSum col;
+        Dot2(col, x, yr + (s - 1 - c), q, mr + (s - 1 - c), c);
+        acc += col.value() + x[c] * y0;
+        const unit qc = (static_cast<unit>(acc) * n0) & KeyMask(c, s, b);
+        q[c] = qc;
+        acc += qc * m0;
+        if (c + 1 == s) w[0] = static_cast<unit>(acc);  // zero unless b < 32
         acc >>= 32;
     }
+    for (unsigned c = s; c + 1 < 2 * s; ++c) {
+        const unsigned lo = c - s + 1;
+        ColumnSum col;
+        Dot2(col, x + lo, yr, q + lo, mr, s - lo);
+        acc += col.value();
+        w[lo] = static_cast<unit>(acc);
+        acc >>= 32;
+    }
+    w[s] = static_cast<unit>(acc);
+    w[s + 1] = static_cast<unit>(acc >> 32);
+}
+
+// As MontMulColumns for y = x: each cross product of a column once, doubled.
+LIBAPDU_VECTOR_CLONES
+void MontSqrColumns(unit* __restrict w, unit* __restrict q, const unit* __restrict x, const unit* __restrict xr,
+                    const unit* __restrict mr, unsigned s, unit n0, unsigned b) {
+    const uint64_t m0 = mr[s - 1];
+    acc_t acc = 0;
+    for (unsigned c = 0; c + 1 < 2 * s; ++c) {
+        const unsigned lo = c >= s ? c - s + 1 : 0;
+        // Pairs i < c - i.
+        ColumnSum cross;
+        Dot1(cross, x + lo, xr + (s - 1 + lo - c), (c + 1) / 2 - lo);
+        acc_t col = cross.value() << 1;
+        if (c % 2 == 0) col += static_cast<uint64_t>(x[c / 2]) * x[c / 2];
+        ColumnSum red;
+        if (c < s) {
+            Dot1(red, q, mr + (s - 1 - c), c);
+            acc += col + red.value();
+            const unit qc = (static_cast<unit>(acc) * n0) & KeyMask(c, s, b);
+            q[c] = qc;
+            acc += qc * m0;
+            if (c + 1 == s) w[0] = static_cast<unit>(acc);
+        } else {
+            Dot1(red, q + lo, mr, s - lo);
+            acc += col + red.value();
+            w[lo] = static_cast<unit>(acc);
+        }
+        acc >>= 32;
+    }
+    w[s] = static_cast<unit>(acc);
+    w[s + 1] = static_cast<unit>(acc >> 32);
 }
 
 }  // namespace
@@ -542,7 +642,7 @@ void vlong::print(const char* suffix) const {
 
 // ============================================================ monty
 
-monty::monty(const vlong& M) : m(M), N(0) {
+monty::monty(const vlong& M) : m(M), N(0), s(0), n0(0) {
     // Montgomery reduction needs an odd modulus; 1 has no room for it.
     if (M.is_neg() || M.is_even() || M.bits() < 2) libapdu::ExternalRaise(libapdu::kSwBadArgument, kSource, __LINE__);
     // R: the smallest power of two not below m (m is odd, so above it).
@@ -551,7 +651,7 @@ monty::monty(const vlong& M) : m(M), N(0) {
     // m^-1 mod R by Newton's iteration (each step doubles the correct low
     // bits); the same value the extended Euclidean algorithm gives, in a few
     // truncated products instead of a long run of divisions.
-    vlong inv(1), two_minus;
+    vlong inv(1);
     for (unsigned p = 1; p < N;) {
         p = p * 2 < N ? p * 2 : N;
         vlong t;
@@ -567,44 +667,117 @@ monty::monty(const vlong& M) : m(M), N(0) {
     n1 = R - inv;
     // R^-1 mod m = (m * n1 + 1) / R, since m * n1 = -1 mod R.
     R1 = (m * n1 + vlong(1)) >> N;
+    s = m.value->n;
+    n0 = n1.value->get(0);
+    // The work numbers are sized once: T holds the upper words of each sum,
+    // k the words of (T * n1) mod R.
+    T.docopy();
+    k.docopy();
+    T.value->reserve(s + 2);
+    k.value->reserve(s);
+    mr.reserve(s);
+    yr.reserve(s);
+    Reverse(mr.a, m.value->a, s);
 }
 
+// r = the sum's words shifted down by the b bits left of N, minus m once when
+// not below it. The sum is below 2m, so one subtraction is enough.
+void monty::finish(unit* r) {
+    const unit* w = T.value->a;
+    const unit* mw = m.value->a;
+    const unsigned b = N - 32 * (s - 1);
+    unit top;
+    if (b == 32) {
+        for (unsigned j = 0; j < s; ++j) r[j] = w[j + 1];
+        top = w[s + 1];
+    } else {
+        for (unsigned j = 0; j < s; ++j) r[j] = (w[j] >> b) | (w[j + 1] << (32 - b));
+        top = (w[s] >> b) | (w[s + 1] << (32 - b));
+    }
+    bool geq = top != 0;
+    if (!geq) {
+        geq = true;  // equal counts as not below
+        for (unsigned j = s; j-- > 0;)
+            if (r[j] != mw[j]) {
+                geq = r[j] > mw[j];
+                break;
+            }
+    }
+    if (!geq) return;
+    uint64_t borrow = 0;
+    for (unsigned j = 0; j < s; ++j) {
+        const uint64_t d = static_cast<uint64_t>(r[j]) - mw[j] - borrow;
+        r[j] = static_cast<unit>(d);
+        borrow = (d >> 32) & 1;
+    }
+}
+
+void monty::store(flex_unit& v, const unit* w) const {
+    v.reserve(s);
+    std::memcpy(v.a, w, sizeof(unit) * s);
+    for (unsigned i = s; i < v.n; ++i) v.a[i] = 0;
+    v.n = s;
+    v.trim();
+}
+
+void monty::mulWords(unit* r, const unit* x, const unit* y) {
+    Reverse(yr.a, y, s);
+    MontMulColumns(T.value->a, k.value->a, x, yr.a, mr.a, s, n0, N - 32 * (s - 1));
+    finish(r);
+}
+
+void monty::sqrWords(unit* r, const unit* x) {
+    Reverse(yr.a, x, s);
+    MontSqrColumns(T.value->a, k.value->a, x, yr.a, mr.a, s, n0, N - 32 * (s - 1));
+    finish(r);
+}
+
+namespace {
+
+// An operand of s words, zero above its used words, in a buffer wiped on exit.
+struct Operand : flex_unit {
+    Operand(const flex_unit& v, unsigned s) {
+        // A value of more than s words is not below R: outside the arithmetic.
+        if (v.n > s) libapdu::ExternalRaise(libapdu::kSwBadArgument, kSource, __LINE__);
+        reserve(s + 1);
+        for (unsigned i = 0; i < s; ++i) words()[i] = v.get(i);
+        n = s;
+    }
+    unit* words() { return a; }
+};
+
+}  // namespace
+
 void monty::mul(vlong& x, const vlong& y) {
-    // T = x * y
-    T.docopy();
-    T.value->fast_mul(*x.value, *y.value, 2 * N);
-    // k = (T * n1) mod R
-    k.docopy();
-    k.value->fast_mul(*T.value, *n1.value, N);
-    // x = (T + k * m) / R, summed column by column into the work number T.
+    const bool square = x.value == y.value;
+    Operand xs(*x.value, s);
     x.docopy();
-    vlong_value& t = *T.value;
-    const vlong_value& kv = *k.value;
-    const vlong_value& mv = *m.value;
-    const unsigned words = 2 * ((N + 31) / 32) + 1;
-    t.reserve(words);
-    // In place: column c reads t[c] before it writes r[c].
-    MulAddWords(t.a, t.a, t.n, kv.a, kv.n, mv.a, mv.n, words);
-    t.n = words;
-    t.trim();
-    t.shr(N);
-    x.value->copy(t);
+    if (square) {
+        sqrWords(xs.words(), xs.words());
+    } else {
+        Operand ys(*y.value, s);
+        mulWords(xs.words(), xs.words(), ys.words());
+    }
+    store(*x.value, xs.words());
     x.negative = 0;
-    if (x.value->cf(mv) >= 0) x.value->subtract(mv);
 }
 
 vlong monty::exp(const vlong& x, const vlong& e) {
-    vlong result = R - m;  // one, in Montgomery form
-    vlong t = (x * R) % m;
+    // Both running numbers stay in s-word buffers for the whole loop.
+    Operand result(*(R - m).value, s);  // one, in Montgomery form
+    Operand t(*((x * R) % m).value, s);
     const unsigned bits = e.bits();
     for (unsigned i = 0; i < bits; ++i) {
-        if (e.value->test(i)) mul(result, t);
-        if (i + 1 < bits) mul(t, t);
+        if (e.value->test(i)) mulWords(result.words(), result.words(), t.words());
+        if (i + 1 < bits) sqrWords(t.words(), t.words());
     }
     // result * R^-1 mod m: one Montgomery reduction of result gives exactly
     // that, without a long division of the product by m.
-    mul(result, vlong(1));
-    return result;
+    Operand one(*vlong(1).value, s);
+    mulWords(result.words(), result.words(), one.words());
+    vlong r;
+    store(*r.value, result.words());
+    return r;
 }
 
 vlong modexp(const vlong& x, const vlong& e, const vlong& m) {

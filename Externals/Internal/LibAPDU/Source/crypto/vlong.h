@@ -115,12 +115,21 @@ inline bool operator>=(const vlong& x, const vlong& y) { return x.cf(y) >= 0; }
 class monty {
 public:
     explicit monty(const vlong& m);
-    void mul(vlong& x, const vlong& y);  // x = x * y * R^-1 mod m
+    // x = x * y * R^-1 mod m, for x, y < R; a square when y shares x's value.
+    void mul(vlong& x, const vlong& y);
     vlong exp(const vlong& x, const vlong& e);
 
 private:
     vlong R, R1, m, n1, T, k;  // R = 2^N >= m, R1 = R^-1 mod m, n1 = R - (m^-1 mod R)
     unsigned N;
+    unsigned s;       // words of m (and of every operand in Montgomery form)
+    flex_unit::unit n0;  // lowest word of n1: -m^-1 mod 2^32
+    flex_unit mr, yr;    // m and the second operand, word-reversed
+    // r[0..s) = x * y * R^-1 mod m on s-word operands; r may be x or y.
+    void mulWords(flex_unit::unit* r, const flex_unit::unit* x, const flex_unit::unit* y);
+    void sqrWords(flex_unit::unit* r, const flex_unit::unit* x);
+    void finish(flex_unit::unit* r);
+    void store(flex_unit& v, const flex_unit::unit* w) const;  // v = the s words w
 };
 
 vlong modexp(const vlong& x, const vlong& e, const vlong& m);
