@@ -1,0 +1,31 @@
+#include "applet_heron.h"
+
+#include "applet_common.h"
+#include "appcry/cry_java.h"
+#include "apperror/apperror.h"
+#include "appfs/fs_heron.h"
+#include "appinfo/info_heron.h"
+#include "applabel/label_heron.h"
+
+namespace libapdu {
+
+const TBytes& CAppletHeron::aid() {
+    static const TBytes kAid = {0xA0, 0x00, 0x00, 0x04, 0x48, 0x00, 0x04, 0x01};
+    return kAid;
+}
+
+CAppletHeron::CAppletHeron(ISender* sender) : IApplet(sender) {
+    setError(new CErrorHeron);
+    setFs(new CFSHeron(this));
+    setInfo(new CInfoHeron(this));
+    setLabel(new CLabelHeron(this));
+    setCrypto(new CCryHeron(this));  // last: it takes the adapter of the final slots
+}
+
+void CAppletHeron::selectTokenApp() { SelectAid(this, aid()); }
+
+void CAppletHeron::init() { info()->isFips(); }
+
+bool CAppletHeron::checkIfExist(ISender* sender) { return ProbeAid(sender, aid()); }
+
+}  // namespace libapdu

@@ -1,0 +1,136 @@
+// cardsim_server: one simulated token on a socket, for tests that need a card
+// outside the test process (a javax.smartcardio Card of the Java tests' own
+// over --tcp, or pcscd through the vpcd reader driver over --vpcd).
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "sim_server.h"
+#include "sim_tokens.h"
+
+using namespace cardsim;
+
+namespace {
+
+const char kHelp[] =
+    "usage: cardsim_server --card java|heron (--tcp PORT | --vpcd HOST[:PORT]) [options]\n"
+    "\n"
+    "  --card java|heron      java: the Java and JavaManager applets; heron: the Heron applet\n"
+    "  --tcp PORT             listen on 127.0.0.1:PORT (0 picks a free port) and print\n"
+    "                         \"PORT <n>\" once listening; one connection at a time\n"
+    "  --vpcd HOST[:PORT]     connect to the vpcd reader driver (port 35963 by default),\n"
+    "                         retrying until it answers, and again whenever it goes away\n"
+    "  --manager-version N    java: the JavaManager version byte (CPLC byte 12), 0..255\n"
+    "  --chip-id HEX12        java: the chip identification, CPLC answer bytes 3..8\n"
+    "  --atr HEX              answer-to-reset instead of the kind's own\n"
+    "  --serial HEX           serial number of the Java or Heron applet\n"
+    "  --fips                 the token is in FIPS mode (file 000A)\n"
+    "  --stdin-lifetime       exit when standard input is closed\n"
+    "  --help                 this text\n"
+    "\n"
+    "Both sockets carry vpcd frames: a two-byte big-endian length, then the bytes.\n"
+    "One-byte frames are reader events: 00 power off, 01 power on, 02 reset,\n"
+    "04 get ATR. Anything else is a command APDU, answered with the response APDU.\n"
+    "SIGTERM and SIGINT end the server.\n";
+
+SimServer* g_server = nullptr;
+
+extern "C" void OnSignal(int) {
+    if (g_server) g_server->stop();
+}
+
+[[noreturn]] void Usage(const char* why) {
+    std::fprintf(stderr, "cardsim_server: %s\n\n%s", why, kHelp);
+    std::exit(2);
+}
+
+bool ParseNumber(const std::string& s, unsigned long max, unsigned long& out) {
+    if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos) return false;
+    out = std::strtoul(s.c_str(), nullptr, 10);
+    return out <= max;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string card, vpcdHost;
+    long tcpPort = -1;
+    unsigned long vpcdPort = SimServer::kVpcdPort;
+    bool stdinLifetime = false;
+    SimTokenOptions opt;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) Usage(("missing value after " + a).c_str());
+            return argv[++i];
+        };
+        unsigned long n = 0;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (a == "--card") {
+            card = value();
+        } else if (a == "--tcp") {
+            if (!ParseNumber(value(), 65535, n)) Usage("--tcp needs a port number");
+            tcpPort = static_cast<long>(n);
+        } else if (a == "--vpcd") {
+            std::string v = value();
+            const size_t colon = v.rfind(':');
+            vpcdHost = v.substr(0, colon);
+            if (colon != std::string::npos && !ParseNumber(v.substr(colon + 1), 65535, vpcdPort))
+                Usage("--vpcd needs HOST or HOST:PORT");
+            if (vpcdHost.empty()) Usage("--vpcd needs a host");
+        } else if (a == "--manager-version") {
+            if (!ParseNumber(value(), 255, n)) Usage("--manager-version needs a number 0..255");
+            opt.managerVersion = static_cast<int>(n);
+        } else if (a == "--chip-id") {
+            if (!FromHex(value(), opt.chipId) || opt.chipId.size() != 6) Usage("--chip-id needs 12 hex digits");
+        } else if (a == "--atr") {
+            if (!FromHex(value(), opt.atr) || opt.atr.empty() || opt.atr.size() > 33) Usage("--atr needs 1..33 hex bytes");
+        } else if (a == "--serial") {
+            if (!FromHex(value(), opt.serial) || opt.serial.empty()) Usage("--serial needs hex bytes");
+        } else if (a == "--fips") {
+            opt.fips = true;
+        } else if (a == "--stdin-lifetime") {
+            stdinLifetime = true;
+        } else {
+            Usage(("unknown option " + a).c_str());
+        }
+    }
+    if (card != "java" && card != "heron") Usage("--card must be java or heron");
+    if ((tcpPort >= 0) == !vpcdHost.empty()) Usage("give one of --tcp and --vpcd");
+    if (card == "heron" && (opt.managerVersion >= 0 || !opt.chipId.empty()))
+        Usage("--manager-version and --chip-id need --card java");
+
+    std::unique_ptr<CardSim> sim = card == "java" ? MakeJavaToken(opt) : MakeHeronToken(opt);
+    SimServer server(*sim);
+    g_server = &server;
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = OnSignal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    if (stdinLifetime) server.stopOnEof(0);
+
+    int rc = 0;
+    if (tcpPort >= 0) {
+        const int port = server.listenTcp(static_cast<uint16_t>(tcpPort));
+        if (port < 0) {
+            std::fprintf(stderr, "cardsim_server: cannot listen on 127.0.0.1:%ld: %s\n", tcpPort, std::strerror(errno));
+            return 1;
+        }
+        std::printf("PORT %d\n", port);
+        std::fflush(stdout);
+        server.serveTcp();
+    } else if (!server.serveVpcd(vpcdHost, static_cast<uint16_t>(vpcdPort))) {
+        std::fprintf(stderr, "cardsim_server: cannot resolve %s\n", vpcdHost.c_str());
+        rc = 1;
+    }
+    g_server = nullptr;
+    return rc;
+}

@@ -1,0 +1,29 @@
+#include "sim_tokens.h"
+
+namespace cardsim {
+
+const Bytes kAtrJava10 = {0x3B, 0xD5, 0x18, 0x00, 0x81, 0x31, 0xFE, 0x7D, 0x80, 0x73, 0xC8, 0x21, 0x10, 0xF4};
+const Bytes kAtrHeron = {0x3B, 0xDC, 0x18, 0xFF, 0x81, 0x91, 0xFE, 0x1F, 0xC3, 0x80, 0x73,
+                         0xC8, 0x21, 0x13, 0x66, 0x01, 0x06, 0x11, 0x59, 0x00, 0x01, 0x28};
+
+static void Apply(SimJavaApplet& a, const SimTokenOptions& o) {
+    a.setFips(o.fips);
+    if (!o.serial.empty()) a.info().serial = o.serial;
+}
+
+std::unique_ptr<CardSim> MakeJavaToken(const SimTokenOptions& o) {
+    std::unique_ptr<CardSim> card(new CardSim(o.atr.empty() ? kAtrJava10 : o.atr));
+    Apply(*card->install(std::unique_ptr<SimJavaApplet>(new SimJavaApplet)), o);
+    SimJavaManagerApplet* mgr = card->install(std::unique_ptr<SimJavaManagerApplet>(new SimJavaManagerApplet));
+    if (o.managerVersion >= 0) mgr->setVersion(static_cast<unsigned char>(o.managerVersion));
+    if (!o.chipId.empty()) mgr->setChipId(o.chipId);
+    return card;
+}
+
+std::unique_ptr<CardSim> MakeHeronToken(const SimTokenOptions& o) {
+    std::unique_ptr<CardSim> card(new CardSim(o.atr.empty() ? kAtrHeron : o.atr));
+    Apply(*card->install(std::unique_ptr<SimHeronApplet>(new SimHeronApplet)), o);
+    return card;
+}
+
+}  // namespace cardsim

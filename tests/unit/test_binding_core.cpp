@@ -1,0 +1,84 @@
+// The binding's lock, shared pointer and directory names.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "APDUTokenModule.h"
+#include "CriticalSection.h"
+
+using KOVA::APDUSupport::CAPDUTokenModule;
+
+TEST(CriticalSection, IsRecursiveAndFreedByTheMatchingLeaves) {
+    _RTL_CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    bool other = true;
+    std::thread([&] { other = TryEnterCriticalSection(&cs); }).join();
+    EXPECT_FALSE(other);  // held by this thread
+    LeaveCriticalSection(&cs);
+    LeaveCriticalSection(&cs);
+    std::thread([&] {
+        EnterCriticalSection(&cs);
+        LeaveCriticalSection(&cs);
+        other = true;
+    }).join();
+    EXPECT_TRUE(other);
+    DeleteCriticalSection(&cs);
+}
+
+namespace {
+struct Counted {
+    explicit Counted(int& deletions) : deletions(deletions) {}
+    virtual ~Counted() { ++deletions; }
+    int& deletions;
+};
+}  // namespace
+
+TEST(SharedPointer, LastCopyDeletesAndSelfAssignmentKeeps) {
+    int deletions = 0;
+    {
+        sh_ptr<Counted> a(new Counted(deletions));
+        a = a;
+        EXPECT_EQ(deletions, 0);
+        sh_ptr<Counted> b(a), c(a);
+        EXPECT_EQ(a.use_count(), 3);
+    }
+    EXPECT_EQ(deletions, 1);
+}
+
+TEST(SharedPointer, CountStaysExactAcrossThreads) {
+    int deletions = 0;
+    sh_ptr<Counted> shared(new Counted(deletions));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                sh_ptr<Counted> copy(shared);
+                sh_ptr<Counted> other(copy);
+                other = copy;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(shared.use_count(), 1);
+    EXPECT_EQ(deletions, 0);
+}
+
+TEST(ConvertDir, ReadsOneHexNumberByItsTrueValue) {
+    struct Case {
+        const char* name;
+        long expected;  // -1: refused with 80070003
+    } cases[] = {
+        {"1a", 0x1A},  {"1A", 0x1A},     {"ffff", 0xFFFF}, {"10000", -1},     {"100000000", -1},
+        {"", 0},       {"zz", 0},        {"12zz", 0x12},   {"0x1f", 0x1F},    {" 7", 7},
+        {"-1", -1},    {"+1", -1},       {"00000000000000000001", 1},
+    };
+    for (const Case& c : cases) {
+        try {
+            EXPECT_EQ(CAPDUTokenModule::ConvertDir(c.name), c.expected) << c.name;
+        } catch (const CAException& e) {
+            EXPECT_EQ(c.expected, -1) << c.name;
+            EXPECT_EQ(e.code(), static_cast<long>(0x80070003L)) << c.name;
+        }
+    }
+}
