@@ -116,6 +116,9 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
     // Whatever fails below, the caller must never read an earlier answer as this one's.
     response.clear();
     if (!env || !m_card) return;
+    // A Java exception the caller left pending is the caller's to report: clearing it
+    // would hide it, and any JNI call made under it is undefined.
+    if (env->ExceptionCheck()) return;
     LocalFrame frame(env, 16);
     if (!frame.ok()) {
         Failed(env);
@@ -154,7 +157,7 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
 TBytes Z6EZSender::atr() {
     TBytes result;
     JNIEnv* env = m_env;
-    if (!env || !m_card) return result;
+    if (!env || !m_card || env->ExceptionCheck()) return result;
     LocalFrame frame(env, 8);
     if (!frame.ok()) {
         Failed(env);

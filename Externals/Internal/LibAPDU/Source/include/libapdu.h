@@ -112,6 +112,8 @@ struct CProviderInfo {
     unsigned char flags = 0;
 };
 
+typedef CProviderInfo ProviderInfo;
+
 struct CCryptoInfo {
     unsigned short provider = 0;
     unsigned short keyLength = 0;
@@ -335,7 +337,13 @@ protected:
 private:
     template <class T> struct Slot {
         T* p = nullptr;
-        ~Slot() { delete p; }
+        // Emptied before the delete, so a facet that reaches back into the applet
+        // while it is being destroyed meets FACE, not a freed object.
+        ~Slot() {
+            T* old = p;
+            p = nullptr;
+            delete old;
+        }
         void set(T* q) {
             if (q == p) return;
             T* old = p;

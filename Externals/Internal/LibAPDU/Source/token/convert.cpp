@@ -20,8 +20,10 @@ bool IConv::isInit = false;
 
 void IConv::init() {
     // Once per process and safe when two threads convert for the first time together.
+    // The flag is read only under the once-guard, so a host that set it beforehand
+    // keeps its own locale and no thread reads it while another writes it.
     std::call_once(g_localeOnce, [] {
-        setlocale(LC_ALL, "");
+        if (!isInit) setlocale(LC_ALL, "");
         isInit = true;
     });
 }

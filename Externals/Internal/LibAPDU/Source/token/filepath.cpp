@@ -6,6 +6,8 @@ namespace libapdu {
 namespace {
 const wchar_t* const kSource = kInternalSource;
 
+const size_t kMaxPathDepth = 64;
+
 const std::string kBase64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 unsigned char AccessByte(CAdapter& a) { return static_cast<unsigned char>(PinExtractAccess(a.pin->pathUser()) & 0xFF); }
@@ -61,6 +63,9 @@ void FileCreateAndWrite(CAdapter a, path p, CFileInfo info, const TBytes& data) 
 }
 
 void FileDeletePath(CAdapter a, path p) {
+    // A card that lists a directory inside itself would otherwise recurse until the
+    // stack of the calling JVM thread runs out; no card nests this deep.
+    if (p.size() > kMaxPathDepth) LIBAPDU_RAISE(kSwBadAnswer);
     a.fs->select(p);
     CFileInfo d = a.fs->info();
     if (d.type == 1) {

@@ -29,13 +29,14 @@ void IAPDUDefinitions::parse_capdu(const TBytes& command, TBytes& header, TBytes
         le = static_cast<unsigned short>(lc);
         return;
     }
+    // The length is checked before any data byte is touched.
     if (n < offset + lc) LIBAPDU_RAISE(kSwBadArgument);
+    data.assign(command.begin() + static_cast<std::ptrdiff_t>(offset),
+                command.begin() + static_cast<std::ptrdiff_t>(offset + lc));
     const size_t trailing = n - offset - lc;
     if (trailing > 3) LIBAPDU_RAISE(kSwBadArgument);
     const unsigned char* t = command.data() + offset + lc;
     if (trailing == 3 && t[0] != 0x00) LIBAPDU_RAISE(kSwBadArgument);
-    data.assign(command.begin() + static_cast<std::ptrdiff_t>(offset),
-                command.begin() + static_cast<std::ptrdiff_t>(offset + lc));
     switch (trailing) {
         case 0: le = 0; break;
         case 1: le = t[0]; break;
@@ -47,13 +48,6 @@ void IAPDUDefinitions::parse_capdu(const TBytes& command, TBytes& header, TBytes
 // ---------------------------------------------------------------- pack defaults
 
 IAppPack::~IAppPack() = default;
-void IAppPack::sm(const TBytes&, TBytes&) { LIBAPDU_RAISE(kErrNotSupported); }
-void IAppPack::chain(const TBytes&, TBytes&) { LIBAPDU_RAISE(kErrNotSupported); }
-TBytes IAppPack::keyGet(size_t) { LIBAPDU_RAISE(kErrNotSupported); }
-void IAppPack::keyClear() { LIBAPDU_RAISE(kErrNotSupported); }
-void IAppPack::keySet(size_t, TBytes) { LIBAPDU_RAISE(kErrNotSupported); }
-void IAppPack::keySave() { LIBAPDU_RAISE(kErrNotSupported); }
-void IAppPack::keyRestore() { LIBAPDU_RAISE(kErrNotSupported); }
 
 // ---------------------------------------------------------------- applet base
 

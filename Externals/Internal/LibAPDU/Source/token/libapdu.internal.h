@@ -26,16 +26,20 @@ enum : unsigned short {
     kSwBadArgument = 0x6B00,   // refused before anything is sent
 };
 
+// Not offered by an applet unless its family overrides it; the error names this
+// header and the line of the operation.
+#define LIBAPDU_PACK_NOT_SUPPORTED() ::libapdu::ExternalRaise(0xFACE, ::libapdu::kInternalSource, __LINE__)
+
 class IAppPack {
 public:
     virtual ~IAppPack();
-    virtual void sm(const TBytes& command, TBytes& output);
-    virtual void chain(const TBytes& command, TBytes& output);
-    virtual TBytes keyGet(size_t slot);
-    virtual void keyClear();
-    virtual void keySet(size_t slot, TBytes key);
-    virtual void keySave();
-    virtual void keyRestore();
+    virtual void sm(const TBytes&, TBytes&) { LIBAPDU_PACK_NOT_SUPPORTED(); }
+    virtual void chain(const TBytes&, TBytes&) { LIBAPDU_PACK_NOT_SUPPORTED(); }
+    virtual TBytes keyGet(size_t) { LIBAPDU_PACK_NOT_SUPPORTED(); }
+    virtual void keyClear() { LIBAPDU_PACK_NOT_SUPPORTED(); }
+    virtual void keySet(size_t, TBytes) { LIBAPDU_PACK_NOT_SUPPORTED(); }
+    virtual void keySave() { LIBAPDU_PACK_NOT_SUPPORTED(); }
+    virtual void keyRestore() { LIBAPDU_PACK_NOT_SUPPORTED(); }
 };
 
 class IAPDUDefinitions {
@@ -47,59 +51,63 @@ public:
 // remains; a shortfall raises `code` (6281 unless the caller says otherwise).
 class CByteReader {
 public:
+    // Kept as base and offsets, so no pointer is ever formed past the answer; a
+    // null buffer counts as empty whatever size comes with it.
     CByteReader(const unsigned char* data, size_t size, unsigned short code = kSwBadAnswer)
-        : m_p(data), m_end(data + size), m_code(code) {}
+        : m_base(data), m_pos(0), m_size(data ? size : 0), m_code(code) {}
     explicit CByteReader(const TBytes& data, unsigned short code = kSwBadAnswer)
         : CByteReader(data.data(), data.size(), code) {}
 
-    size_t remaining() const { return static_cast<size_t>(m_end - m_p); }
-    bool empty() const { return m_p == m_end; }
-    const unsigned char* pos() const { return m_p; }
+    size_t remaining() const { return m_size - m_pos; }
+    bool empty() const { return m_pos == m_size; }
+    const unsigned char* pos() const { return m_pos ? m_base + m_pos : m_base; }
 
     unsigned char u8() {
         need(1);
-        return *m_p++;
+        return m_base[m_pos++];
     }
     unsigned short be16() {
         need(2);
-        unsigned short v = static_cast<unsigned short>((m_p[0] << 8) | m_p[1]);
-        m_p += 2;
-        return v;
+        const unsigned char* p = m_base + m_pos;
+        m_pos += 2;
+        return static_cast<unsigned short>((p[0] << 8) | p[1]);
     }
     unsigned short le16() {
         need(2);
-        unsigned short v = static_cast<unsigned short>(m_p[0] | (m_p[1] << 8));
-        m_p += 2;
-        return v;
+        const unsigned char* p = m_base + m_pos;
+        m_pos += 2;
+        return static_cast<unsigned short>(p[0] | (p[1] << 8));
     }
     unsigned int be32() {
         need(4);
-        unsigned int v = (static_cast<unsigned int>(m_p[0]) << 24) | (static_cast<unsigned int>(m_p[1]) << 16) |
-                         (static_cast<unsigned int>(m_p[2]) << 8) | m_p[3];
-        m_p += 4;
-        return v;
+        const unsigned char* p = m_base + m_pos;
+        m_pos += 4;
+        return (static_cast<unsigned int>(p[0]) << 24) | (static_cast<unsigned int>(p[1]) << 16) |
+               (static_cast<unsigned int>(p[2]) << 8) | p[3];
     }
     TBytes take(size_t n) {
         need(n);
-        TBytes out(m_p, m_p + n);
-        m_p += n;
+        if (n == 0) return TBytes();
+        TBytes out(m_base + m_pos, m_base + m_pos + n);
+        m_pos += n;
         return out;
     }
     CByteReader sub(size_t n) {
         need(n);
-        CByteReader r(m_p, n, m_code);
-        m_p += n;
+        CByteReader r(n ? m_base + m_pos : nullptr, n, m_code);
+        m_pos += n;
         return r;
     }
     void skip(size_t n) {
         need(n);
-        m_p += n;
+        m_pos += n;
     }
 
 private:
     void need(size_t n) const;
-    const unsigned char* m_p;
-    const unsigned char* m_end;
+    const unsigned char* m_base;
+    size_t m_pos;
+    size_t m_size;
     unsigned short m_code;
 };
 

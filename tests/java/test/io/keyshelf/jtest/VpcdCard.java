@@ -1,0 +1,194 @@
+package io.keyshelf.jtest;
+
+import java.io.BufferedInputStream;
+import java.io.DataInputStream;
+import java.io.IOException;
+import java.io.OutputStream;
+import java.net.InetSocketAddress;
+import java.net.Socket;
+import java.nio.ByteBuffer;
+import javax.smartcardio.ATR;
+import javax.smartcardio.Card;
+import javax.smartcardio.CardChannel;
+import javax.smartcardio.CardException;
+import javax.smartcardio.CommandAPDU;
+import javax.smartcardio.ResponseAPDU;
+
+/**
+ * A javax.smartcardio card reached over TCP in the vpcd framing, playing the
+ * reader's side: it powers the card on, asks its ATR and sends each command APDU
+ * as one frame, reading the response APDU back as one frame. The card simulator
+ * (cardsim_server --tcp) listens on the other end.
+ */
+final class VpcdCard extends Card implements AutoCloseable {
+    static final int DEFAULT_TIMEOUT_MS = 10_000;
+
+    private final Socket socket;
+    private final DataInputStream in;
+    private final OutputStream out;
+    private final Channel channel = new Channel();
+    private ATR atr;
+    private boolean disconnected;
+
+    private VpcdCard(Socket socket) throws IOException {
+        this.socket = socket;
+        this.in = new DataInputStream(new BufferedInputStream(socket.getInputStream()));
+        this.out = socket.getOutputStream();
+    }
+
+    static VpcdCard connect(String host, int port) throws CardException {
+        return connect(host, port, DEFAULT_TIMEOUT_MS);
+    }
+
+    /** Connects, powers the card on and reads its ATR. */
+    static VpcdCard connect(String host, int port, int timeoutMs) throws CardException {
+        Socket socket = new Socket();
+        try {
+            socket.connect(new InetSocketAddress(host, port), timeoutMs);
+            socket.setSoTimeout(timeoutMs);
+            socket.setTcpNoDelay(true);
+            VpcdCard card = new VpcdCard(socket);
+            card.control(VpcdLink.POWER_ON);
+            card.atr = card.readAtr();
+            return card;
+        } catch (IOException | CardException e) {
+            closeQuietly(socket);
+            throw e instanceof CardException ? (CardException) e : new CardException("vpcd link to " + host + ":" + port, e);
+        }
+    }
+
+    /** Resets the card and reads its ATR anew. */
+    synchronized void reset() throws CardException {
+        control(VpcdLink.RESET);
+        atr = readAtr();
+    }
+
+    private ATR readAtr() throws CardException {
+        byte[] bytes = exchange(new byte[] {VpcdLink.GET_ATR});
+        if (bytes.length == 0) throw new CardException("card answered GET ATR with nothing");
+        return new ATR(bytes);
+    }
+
+    private synchronized void control(byte code) throws CardException {
+        checkConnected();
+        try {
+            VpcdLink.write(out, new byte[] {code});
+        } catch (IOException e) {
+            throw new CardException("vpcd control " + code, e);
+        }
+    }
+
+    private synchronized byte[] exchange(byte[] message) throws CardException {
+        checkConnected();
+        try {
+            VpcdLink.write(out, message);
+            return VpcdLink.read(in);
+        } catch (IOException e) {
+            throw new CardException("vpcd exchange", e);
+        }
+    }
+
+    private void checkConnected() {
+        if (disconnected) throw new IllegalStateException("Card has been disconnected");
+    }
+
+    @Override
+    public synchronized ATR getATR() {
+        return atr;
+    }
+
+    @Override
+    public String getProtocol() {
+        return "T=1";
+    }
+
+    @Override
+    public synchronized CardChannel getBasicChannel() {
+        checkConnected();
+        return channel;
+    }
+
+    @Override
+    public CardChannel openLogicalChannel() throws CardException {
+        throw new CardException("logical channels are not offered over vpcd");
+    }
+
+    @Override
+    public void beginExclusive() {}
+
+    @Override
+    public void endExclusive() {}
+
+    @Override
+    public byte[] transmitControlCommand(int controlCode, byte[] command) throws CardException {
+        throw new CardException("reader control commands are not offered over vpcd");
+    }
+
+    /** Powers the card off and closes the link; later calls see a disconnected card. */
+    @Override
+    public synchronized void disconnect(boolean reset) throws CardException {
+        if (disconnected) return;
+        try {
+            control(VpcdLink.POWER_OFF);
+        } finally {
+            disconnected = true;
+            closeQuietly(socket);
+        }
+    }
+
+    @Override
+    public void close() {
+        try {
+            disconnect(false);
+        } catch (CardException e) {
+            // The link is closed either way; a peer that went first is no failure here.
+        }
+    }
+
+    private static void closeQuietly(Socket s) {
+        try {
+            s.close();
+        } catch (IOException e) {
+            // nothing left to release
+        }
+    }
+
+    private final class Channel extends CardChannel {
+        @Override
+        public Card getCard() {
+            return VpcdCard.this;
+        }
+
+        @Override
+        public int getChannelNumber() {
+            return 0;
+        }
+
+        @Override
+        public ResponseAPDU transmit(CommandAPDU command) throws CardException {
+            byte[] answer = exchange(command.getBytes());
+            // A response APDU is at least SW1 SW2; a one-byte frame would be a control byte.
+            if (answer.length < 2) {
+                throw new CardException("response of " + answer.length + " byte(s) carries no status word");
+            }
+            return new ResponseAPDU(answer);
+        }
+
+        @Override
+        public int transmit(ByteBuffer command, ByteBuffer response) throws CardException {
+            byte[] c = new byte[command.remaining()];
+            command.get(c);
+            byte[] answer = transmit(new CommandAPDU(c)).getBytes();
+            if (response.remaining() < answer.length) {
+                throw new CardException("response buffer holds " + response.remaining() + " of " + answer.length + " bytes");
+            }
+            response.put(answer);
+            return answer.length;
+        }
+
+        @Override
+        public void close() {
+            throw new IllegalStateException("the basic channel cannot be closed");
+        }
+    }
+}

@@ -1,0 +1,99 @@
+// Helpers shared by the crypto tests: hex conversion, a seeded byte source and
+// OpenSSL references.
+#ifndef TEST_CRYPTO_UTIL_H
+#define TEST_CRYPTO_UTIL_H
+
+#define OPENSSL_SUPPRESS_DEPRECATED 1
+
+#include <openssl/des.h>
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace cryptotest {
+
+typedef std::vector<unsigned char> Bytes;
+
+inline Bytes Hex(const std::string& s) {
+    Bytes out;
+    int hi = -1;
+    for (char c : s) {
+        int v;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else
+            continue;
+        if (hi < 0) {
+            hi = v;
+        } else {
+            out.push_back(static_cast<unsigned char>(hi * 16 + v));
+            hi = -1;
+        }
+    }
+    return out;
+}
+
+inline std::string ToHex(const unsigned char* p, size_t n) {
+    static const char kD[] = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        s += kD[p[i] >> 4];
+        s += kD[p[i] & 15];
+    }
+    return s;
+}
+inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
+
+// Deterministic bytes, so that a failing case can be repeated.
+class ByteSource {
+public:
+    explicit ByteSource(uint32_t seed) : m_rng(seed) {}
+    Bytes take(size_t n) {
+        Bytes b(n);
+        for (auto& x : b) x = static_cast<unsigned char>(m_rng());
+        return b;
+    }
+    uint32_t word() { return static_cast<uint32_t>(m_rng()); }
+
+private:
+    std::mt19937 m_rng;
+};
+
+// Triple DES through EVP (two- or three-key), CBC with the given IV, no padding.
+inline Bytes EvpTdesCbc(const Bytes& key, const Bytes& iv, const Bytes& data, bool encrypt) {
+    Bytes k = key;
+    if (k.size() == 16) k.insert(k.end(), key.begin(), key.begin() + 8);
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_CipherInit_ex(ctx, EVP_des_ede3_cbc(), nullptr, k.data(), iv.empty() ? nullptr : iv.data(),
+                      encrypt ? 1 : 0);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    Bytes out(data.size() + 8);
+    int n = 0, m = 0;
+    EVP_CipherUpdate(ctx, out.data(), &n, data.data(), static_cast<int>(data.size()));
+    EVP_CipherFinal_ex(ctx, out.data() + n, &m);
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(static_cast<size_t>(n + m));
+    return out;
+}
+
+// Single DES of one block with OpenSSL's DES_ecb_encrypt.
+inline Bytes OsslDes(const Bytes& key, const Bytes& block, bool encrypt) {
+    DES_cblock k, in, out;
+    std::copy(key.begin(), key.begin() + 8, k);
+    std::copy(block.begin(), block.begin() + 8, in);
+    DES_key_schedule ks;
+    DES_set_key_unchecked(&k, &ks);
+    DES_ecb_encrypt(&in, &out, &ks, encrypt ? DES_ENCRYPT : DES_DECRYPT);
+    return Bytes(out, out + 8);
+}
+
+}  // namespace cryptotest
+
+#endif
