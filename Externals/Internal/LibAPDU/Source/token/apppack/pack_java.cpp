@@ -193,10 +193,14 @@ void CPackJavaFamily::unwrap(const TBytes& answer, const TBytes& nonce, TBytes& 
         SecureWipe(plain);
         raise(kSwBadAnswer, __LINE__);
     }
-    plain.push_back(sw1);
-    plain.push_back(sw2);
+    // Built in a buffer of its final size: no reallocation leaves a copy behind.
     SecureWipe(output);
-    output = std::move(plain);
+    output.clear();
+    output.reserve(plain.size() + 2);
+    output.assign(plain.begin(), plain.end());
+    output.push_back(sw1);
+    output.push_back(sw2);
+    SecureWipe(plain);
 }
 
 CPackJava::CPackJava(IApplet* owner) : CPackJavaFamily(owner, kJavaChallengeIns, kSource) {}

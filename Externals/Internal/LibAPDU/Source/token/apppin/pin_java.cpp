@@ -58,17 +58,12 @@ const path kMasterFile = {0x3F00};
 const path kAdminFolder = {0x3F00, 0x6666};
 const path kSaltFile = {0x000F};
 
-PinInfo StartPinInfo() {
-    PinInfo p = UnknownPinInfo();
-    return p;
-}
-
 // The part of an information element the card's counter lives in.
 size_t Used(const TBytes& v) { return std::min(v.size(), kUsedValueBytes); }
 }  // namespace
 
 CPinJavaFamily::CPinJavaFamily(IApplet* owner, const JavaPinCommands& commands, const wchar_t* source)
-    : CPinCommon(owner), m_cmd(commands), m_info(StartPinInfo()), m_source(source) {}
+    : CPinCommon(owner), m_cmd(commands), m_info(UnknownPinInfo()), m_source(source) {}
 
 void CPinJavaFamily::raise(unsigned short code, unsigned long line) const { ExternalRaise(code, m_source, line); }
 
@@ -159,7 +154,7 @@ void CPinJavaFamily::select(const path& designator) {
     m_selected = designator;
     m_df.assign(designator.begin(), designator.end() - 1);
     m_reference = designator.back();
-    m_info = StartPinInfo();
+    m_info = UnknownPinInfo();
 
     if (designator == pathUser()) {
         owner()->fs()->select(m_df);
