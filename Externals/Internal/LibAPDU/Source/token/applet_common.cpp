@@ -1,10 +1,15 @@
 #include "applet_common.h"
 
+#include <algorithm>
+
 namespace libapdu {
 
 TBytes SelectAidCommand(const TBytes& aid) {
-    TBytes c = {0x00, 0xA4, 0x04, 0x00, static_cast<unsigned char>(aid.size())};
-    c.insert(c.end(), aid.begin(), aid.end());
+    TBytes c(5 + aid.size());
+    c[1] = 0xA4;
+    c[2] = 0x04;
+    c[4] = static_cast<unsigned char>(aid.size());
+    std::copy(aid.begin(), aid.end(), c.begin() + 5);
     return c;
 }
 

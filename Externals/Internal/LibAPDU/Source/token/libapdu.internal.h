@@ -6,6 +6,7 @@
 #include "libapdu.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace libapdu {
 
@@ -113,6 +114,15 @@ private:
 
 // Data bytes of a response (everything before SW1 SW2); empty for shorter answers.
 inline size_t ResponseDataSize(const TBytes& response) { return response.size() >= 2 ? response.size() - 2 : 0; }
+
+// A command header followed by its data, in one allocation.
+inline TBytes Join(std::initializer_list<unsigned char> head, const TBytes& tail) {
+    TBytes out;
+    out.reserve(head.size() + tail.size());
+    out.insert(out.end(), head.begin(), head.end());
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
 
 // Appends v high byte first.
 inline void PutBE16(TBytes& out, unsigned short v) {

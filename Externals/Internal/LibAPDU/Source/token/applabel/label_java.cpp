@@ -20,9 +20,7 @@ TBytes ResizeCommand(size_t length) {
 }
 
 TBytes MarkerCommand(const TBytes& marker) {
-    TBytes c = {0x80, kMarkerIns, 0x00, 0x00, 0x12, 0x10, 0x10};
-    c.insert(c.end(), marker.begin(), marker.end());
-    return c;
+    return Join({0x80, kMarkerIns, 0x00, 0x00, 0x12, 0x10, 0x10}, marker);
 }
 }  // namespace
 
