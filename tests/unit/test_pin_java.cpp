@@ -239,6 +239,16 @@ TEST_P(PinJavaFamily, LoginAnswersTheChallengeWithTheSaltKey) {
     }
 }
 
+TEST_P(PinJavaFamily, LoginBeforeAnySelectUsesTheUserReference) {
+    expectSaltLogin(0x11, JavaKey(3, kOldPin, kSalt), !F().java, "63 C2");
+    EXPECT_EQ(RaisedCode([&] { pin().login(kOldPin); }), 0x6300);
+    // The count was never read: it stays unknown instead of becoming 254.
+    EXPECT_EQ(pin().info().triesLeft, 0xFF);
+    expectSaltLogin(0x11, JavaKey(3, kOldPin, kSalt), !F().java);
+    pin().login(kOldPin);
+    EXPECT_EQ(pin().info().loginState, 0xFF);
+}
+
 TEST_P(PinJavaFamily, FailedLoginCountsDownToZero) {
     selectUser("23 01 00 06 01 0A 20 01 00 90 00");
     expectSaltLogin(0x11, JavaKey(3, kOldPin, kSalt), true, "69 83");
