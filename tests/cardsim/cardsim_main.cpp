@@ -33,7 +33,9 @@ const char kHelp[] =
     "\n"
     "Both sockets carry vpcd frames: a two-byte big-endian length, then the bytes.\n"
     "One-byte frames are reader events: 00 power off, 01 power on, 02 reset,\n"
-    "04 get ATR. Anything else is a command APDU, answered with the response APDU.\n"
+    "04 get ATR. Two-byte frames FE 01 and FE 02 ask for the file tree (as text)\n"
+    "and the count of command APDUs seen (four bytes, big-endian); they are no\n"
+    "card traffic. Anything else is a command APDU, answered with the response APDU.\n"
     "SIGTERM and SIGINT end the server.\n";
 
 SimServer* g_server = nullptr;

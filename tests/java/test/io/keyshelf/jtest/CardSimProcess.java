@@ -49,8 +49,17 @@ final class CardSimProcess implements AutoCloseable {
         return start(exe, card, START_TIMEOUT);
     }
 
-    static CardSimProcess start(Path executable, String card, Duration timeout) throws IOException {
-        Process process = new ProcessBuilder(executable.toString(), "--card", card, "--tcp", "0")
+    /** As {@link #start(String)}, with further simulator options (--serial, --manager-version, ...). */
+    static CardSimProcess start(String card, String... options) throws IOException {
+        Path exe = executable().orElseThrow(
+                () -> new IOException("no card simulator: system property " + PROPERTY + " names no executable"));
+        return start(exe, card, START_TIMEOUT, options);
+    }
+
+    static CardSimProcess start(Path executable, String card, Duration timeout, String... options) throws IOException {
+        List<String> command = new ArrayList<>(List.of(executable.toString(), "--card", card, "--tcp", "0"));
+        command.addAll(List.of(options));
+        Process process = new ProcessBuilder(command)
                 .redirectError(ProcessBuilder.Redirect.INHERIT)
                 .start();
         process.getOutputStream().close();

@@ -38,6 +38,7 @@ class PcscRigTest {
     private static Path dir;
     private static int port;
     private static FakeVpicc fakeCard;
+    private static Process sim;
 
     private static String property(String name) {
         String v = System.getProperty(name);
@@ -87,6 +88,7 @@ class PcscRigTest {
         } catch (IOException e) {
             Assumptions.abort("pcscd cannot start on this machine: " + e.getMessage());
         }
+        sim = PcscStoreTest.startSimulator(port + 1);
         fakeCard = FakeVpicc.connectingTo(port, 5000, ATR,
                 // Echo INS P1 P2 in front of 9000, so each answer names its command.
                 c -> Hex.concat(new byte[] {c[1], c[2], c[3]}, Hex.bytes("90 00")));
@@ -95,6 +97,7 @@ class PcscRigTest {
     @AfterAll
     static void stopPcscd() throws Exception {
         if (fakeCard != null) fakeCard.close();
+        PcscStoreTest.stopSimulator(sim);
         if (rig != null && dir != null) run("bash", rig, "stop", dir.toString());
     }
 
@@ -141,5 +144,11 @@ class PcscRigTest {
         } finally {
             card.disconnect(false);
         }
+    }
+
+    /** The whole key store through pcscd: the simulated Java token in the driver's second slot. */
+    @Test
+    void keyStoreSessionThroughPcscd() throws Exception {
+        PcscStoreTest.keyStoreSession();
     }
 }

@@ -88,6 +88,18 @@ final class VpcdCard extends Card implements AutoCloseable {
         }
     }
 
+    /** The simulator's file tree as text (its FE 01 inspection frame); no card traffic. */
+    String inspectTree() throws CardException {
+        return new String(exchange(new byte[] {(byte) 0xFE, 0x01}), java.nio.charset.StandardCharsets.US_ASCII);
+    }
+
+    /** How many command APDUs the simulator has seen (its FE 02 inspection frame). */
+    long commandCount() throws CardException {
+        byte[] b = exchange(new byte[] {(byte) 0xFE, 0x02});
+        if (b.length != 4) throw new CardException("simulator answered the count request with " + b.length + " bytes");
+        return ByteBuffer.wrap(b).getInt() & 0xFFFFFFFFL;
+    }
+
     private void checkConnected() {
         if (disconnected) throw new IllegalStateException("Card has been disconnected");
     }

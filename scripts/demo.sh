@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# A short key-store session from Java over libKeyShelfJx.
+#   scripts/demo.sh            against a simulated Java token through the PC/SC stack
+#                              (a private pcscd with the vpcd driver, the card simulator)
+#   scripts/demo.sh --reader [NAME]
+#                              against the first reader with a card (or the one named)
+# A PIN for the login step: KEYSHELF_DEMO_PIN=... (without one the login is skipped).
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$here"
+bash scripts/setup.sh
+export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j4 --target KeyShelfJx cardsim_server >/dev/null
+
+lib=$(dirname "$(find build -name libKeyShelfJx.so -print -quit)")
+classes=build/demo-classes
+rm -rf "$classes"
+javac --release 17 -d "$classes" tests/java/src/io/keyshelf/pellar/zudezozud/zid/z6ez/KeyShelfJx.java demo/KeyStoreDemo.java
+pcsclib=$(ldconfig -p | awk '/libpcsclite.so.1 /{print $NF; exit}')
+jvm=(java -Djava.library.path="$lib" -cp "$classes")
+[ -n "$pcsclib" ] && jvm+=(-Dsun.security.smartcardio.library="$pcsclib")
+
+if [ "${1:-}" = "--reader" ]; then
+  exec "${jvm[@]}" KeyStoreDemo "${2:-}" "${KEYSHELF_DEMO_PIN:-}"
+fi
+
+rigdir=$(mktemp -d /tmp/keyshelf-demo.XXXXXX)
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
+  bash tests/java/pcsc/pcscd-rig.sh stop "$rigdir" >/dev/null 2>&1 || true
+  rm -rf "$rigdir"
+}
+trap cleanup EXIT
+bash tests/java/pcsc/pcscd-rig.sh start "$rigdir" "$port" >/dev/null
+build/tests/cardsim_server --card java --vpcd "127.0.0.1:$port" >/dev/null &
+sim_pid=$!
+PCSCLITE_CSOCK_NAME="$rigdir/pcscd.comm" "${jvm[@]}" KeyStoreDemo "KeyShelf Test PCD 00 00" "${KEYSHELF_DEMO_PIN:-}"

@@ -1,0 +1,280 @@
+package io.keyshelf.jtest;
+
+import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
+import static io.keyshelf.jtest.KeyShelfLibrary.pinPending;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
+import java.io.FileNotFoundException;
+import java.io.IOException;
+import java.security.UnrecoverableKeyException;
+import java.util.ArrayList;
+import java.util.List;
+import org.junit.jupiter.api.Assumptions;
+import org.junit.jupiter.api.Tag;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.function.Executable;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
+import org.junit.jupiter.params.provider.ValueSource;
+
+/**
+ * The key-container store from Java: the thirteen natives of KeyShelfJx over a card
+ * of the tests' own linked to the simulated Java and Heron tokens.
+ */
+@Tag("store")
+class KeyShelfStoreTest {
+    private static final String UNKNOWN = "Unknown error";
+
+    private static byte[] pattern(int length, int seed) {
+        byte[] b = new byte[length];
+        for (int i = 0; i < length; i++) b[i] = (byte) (seed * 31 + i * 7);
+        return b;
+    }
+
+    private static byte[] read(SimToken t, long h, int file, int length) {
+        byte[] out = new byte[length];
+        KeyShelfJx.readFile(t.card, h, file, length, out);
+        return out;
+    }
+
+    @ParameterizedTest
+    @ValueSource(strings = {"java", "heron"})
+    void directoriesSerialAndLifecycle(String kind) throws Exception {
+        try (SimToken t = SimToken.start(kind, "--serial", "0A001B")) {
+            long h = KeyShelfJx.createToken(t.card);
+            assertNotEquals(0L, h);
+            assertEquals("a\\0\\1b\\", KeyShelfJx.getTokenSerial(t.card, h));
+
+            // A fresh token has no store yet.
+            assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getDirList(t.card, h));
+            assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.openDir(t.card, h, "1a", false));
+
+            KeyShelfJx.openDir(t.card, h, "1a", true);   // creates E00E, 0B00 and 001A
+            KeyShelfJx.openDir(t.card, h, "FF", true);   // closes 001A first
+            KeyShelfJx.openDir(t.card, h, "1", true);
+            KeyShelfJx.closeDir(t.card, h, false);
+            assertEquals("1a\\ff\\1", KeyShelfJx.getDirList(t.card, h));
+            assertTrue(t.tree().contains("001A/"), t.tree());
+
+            // Closing twice: the second finds no open directory.
+            assertFails(IOException.class, UNKNOWN, () -> KeyShelfJx.closeDir(t.card, h, false));
+
+            KeyShelfJx.openDir(t.card, h, "ff", false);
+            KeyShelfJx.closeDir(t.card, h, true);
+            assertEquals("1a\\1", KeyShelfJx.getDirList(t.card, h));
+
+            // A failed open leaves no directory open: the one open before was closed first.
+            KeyShelfJx.openDir(t.card, h, "1", false);
+            assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.openDir(t.card, h, "77", false));
+            assertFails(IOException.class, UNKNOWN, () -> KeyShelfJx.closeDir(t.card, h, false));
+
+            // A file number that is not a key-container file is never created.
+            KeyShelfJx.openDir(t.card, h, "1a", false);
+            assertFails(FileNotFoundException.class, "File not found",
+                    () -> KeyShelfJx.storeFile(t.card, h, 0x0100, new byte[4], false));
+            assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(t.card, h, 0xF001));
+            assertFails(FileNotFoundException.class, "File not found", () -> read(t, h, 0xF001, 4));
+            assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.deleteFile(t.card, h, 0xF001));
+
+            KeyShelfJx.destroyToken(t.card, h);
+            // The destroyed handle is gone, and the module was released with it; a new one works.
+            assertFails(IOException.class, UNKNOWN, () -> KeyShelfJx.getDirList(t.card, h));
+            long h2 = KeyShelfJx.createToken(t.card);
+            assertEquals("1a\\1", KeyShelfJx.getDirList(t.card, h2));
+            KeyShelfJx.openDir(t.card, h2, "1", false);
+            KeyShelfJx.destroyToken(t.card, h2);  // with a directory open
+        }
+    }
+
+    /** The seven key-container files, created on first store with their initial sizes and access bytes. */
+    @ParameterizedTest
+    @ValueSource(strings = {"java", "heron"})
+    void keyContainerFilesAreCreatedWithTheirSizesAndAccess(String kind) throws Exception {
+        Assumptions.assumeFalse(pinPending(), "the Java and Heron PIN facets (the user PIN's designator) are not in yet");
+        int[][] rows = {  // file, read-protected, initial size, length stored
+            {0xF001, 1, 64, 10}, {0xF002, 1, 80, 80}, {0xF003, 0, 2048, 100}, {0xF004, 1, 64, 65},
+            {0xF005, 1, 80, 0}, {0xF006, 0, 96, 300}, {0xF007, 0, 8, 8}};
+        try (SimToken t = SimToken.start(kind)) {
+            long h = KeyShelfJx.createToken(t.card);
+            try {
+                KeyShelfJx.openDir(t.card, h, "2", true);
+                for (int[] row : rows) {
+                    byte[] data = pattern(row[3], row[0]);
+                    KeyShelfJx.storeFile(t.card, h, row[0], data, false);
+                    int size = Math.max(row[2], row[3]);
+                    String what = String.format("file %04X", row[0]);
+                    assertEquals(size, KeyShelfJx.getFileSize(t.card, h, row[0]), what);
+                    byte[] back = read(t, h, row[0], size);
+                    assertArrayEquals(data, java.util.Arrays.copyOf(back, data.length), what);
+                    SimToken.CardFile f = t.storeFile(2, row[0]);
+                    assertNotNull(f, what + " is not on the card:\n" + t.tree());
+                    assertEquals(size, f.size(), what);
+                    // Read access first, then the write access; the write access is the user PIN's reference.
+                    String pinRef = f.access().substring(2, 4);
+                    assertNotEquals("00", pinRef, what + " must be written under the user PIN: " + f.access());
+                    assertEquals(row[1] == 1 ? pinRef : "00", f.access().substring(0, 2), what + " read access");
+                }
+                // Stored again shorter: the file keeps its size, the bytes are overwritten in place.
+                KeyShelfJx.storeFile(t.card, h, 0xF003, pattern(5, 9), false);
+                assertEquals(2048, KeyShelfJx.getFileSize(t.card, h, 0xF003));
+                assertArrayEquals(pattern(5, 9), read(t, h, 0xF003, 5));
+                // An empty store is valid and creates the file at its initial size.
+                KeyShelfJx.openDir(t.card, h, "3", true);
+                KeyShelfJx.storeFile(t.card, h, 0xF007, new byte[0], false);
+                assertEquals(8, KeyShelfJx.getFileSize(t.card, h, 0xF007));
+                KeyShelfJx.deleteFile(t.card, h, 0xF007);
+                assertNull(t.storeFile(3, 0xF007));
+                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(t.card, h, 0xF007));
+            } finally {
+                KeyShelfJx.destroyToken(t.card, h);
+            }
+        }
+    }
+
+    @Test
+    void loginAndChangePinWaitForThePinFacet() throws Exception {
+        Assumptions.assumeTrue(pinPending(), "the PIN facets are in: the login tests cover this");
+        try (SimToken t = SimToken.start("java")) {
+            long h = KeyShelfJx.createToken(t.card);
+            try {
+                String face = "Smart card error with code 0xface";
+                assertFails(IOException.class, face, () -> KeyShelfJx.Login(t.card, h, "1234".toCharArray()));
+                assertFails(IOException.class, face, () -> KeyShelfJx.Logout(t.card, h));
+                assertFails(IOException.class, face,
+                        () -> KeyShelfJx.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray()));
+                KeyShelfJx.openDir(t.card, h, "5", true);
+                assertFails(IOException.class, face, () -> KeyShelfJx.storeFile(t.card, h, 0xF001, new byte[3], false));
+            } finally {
+                KeyShelfJx.destroyToken(t.card, h);
+            }
+        }
+    }
+
+    /** Java tokens whose JavaManager version or chip identification the store does not take. */
+    @ParameterizedTest
+    @CsvSource({
+        "--manager-version, 9, false",
+        "--manager-version, 255, false",
+        "--manager-version, 8, true",
+        "--chip-id, 409078711291, false",
+        "--chip-id, 409079011291, false",
+        "--chip-id, 409079011292, true",
+    })
+    void javaTokensAreRefusedByManagerVersionAndChip(String option, String value, boolean accepted) throws Exception {
+        try (SimToken t = SimToken.start("java", option, value)) {
+            if (accepted) {
+                long h = KeyShelfJx.createToken(t.card);
+                assertNotEquals(0L, h);
+                KeyShelfJx.destroyToken(t.card, h);
+            } else {
+                assertFails(IOException.class, UNKNOWN, () -> KeyShelfJx.createToken(t.card));
+            }
+        }
+    }
+
+    /** Bad input from Java: refused with the exception its code selects, before any card traffic. */
+    @Test
+    void badInputIsRefusedBeforeAnyCardTraffic() throws Exception {
+        // The destroyed token lives on a card of its own: two tokens over one card would
+        // each believe in their own applet selection.
+        try (SimToken t = SimToken.start("java"); SimToken other = SimToken.start("java")) {
+            long gone = KeyShelfJx.createToken(other.card);
+            long h = KeyShelfJx.createToken(t.card);
+            KeyShelfJx.destroyToken(other.card, gone);
+            // The directory the second round uses, made while the card is fresh.
+            KeyShelfJx.openDir(t.card, h, "4", true);
+            KeyShelfJx.closeDir(t.card, h, false);
+            try {
+                String bad = "Smart card error with code 0x6b00";
+                List<Object[]> cases = new ArrayList<>();
+                // what, exception class, message, the call
+                cases.add(new Object[] {"createToken(null)", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.createToken(null)});
+                cases.add(new Object[] {"unknown handle", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.getTokenSerial(t.card, 12345L)});
+                cases.add(new Object[] {"destroyed handle", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.openDir(t.card, gone, "1", true)});
+                cases.add(new Object[] {"destroy twice", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.destroyToken(t.card, gone)});
+                cases.add(new Object[] {"zero handle", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.Logout(t.card, 0L)});
+                cases.add(new Object[] {"login null", UnrecoverableKeyException.class, "Pin missing",
+                    (Executable) () -> KeyShelfJx.Login(t.card, h, null)});
+                cases.add(new Object[] {"login empty", UnrecoverableKeyException.class, "Pin missing",
+                    (Executable) () -> KeyShelfJx.Login(t.card, h, new char[0])});
+                cases.add(new Object[] {"change, old empty", UnrecoverableKeyException.class, "Pin missing",
+                    (Executable) () -> KeyShelfJx.changePin(t.card, h, new char[0], "1".toCharArray())});
+                cases.add(new Object[] {"change, new null", UnrecoverableKeyException.class, "New pin missing",
+                    (Executable) () -> KeyShelfJx.changePin(t.card, h, "1".toCharArray(), null)});
+                cases.add(new Object[] {"change, new empty", UnrecoverableKeyException.class, "New pin missing",
+                    (Executable) () -> KeyShelfJx.changePin(t.card, h, "1".toCharArray(), new char[0])});
+                cases.add(new Object[] {"dir name null", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.openDir(t.card, h, null, true)});
+                cases.add(new Object[] {"dir name 10000", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.openDir(t.card, h, "10000", true)});
+                cases.add(new Object[] {"dir name ffffffffff", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.openDir(t.card, h, "ffffffffff", true)});
+                cases.add(new Object[] {"dir name -1", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.openDir(t.card, h, "-1", true)});
+                cases.add(new Object[] {"read, no dir open", IOException.class, UNKNOWN,
+                    (Executable) () -> read(t, h, 0xF001, 4)});
+                cases.add(new Object[] {"size, no dir open", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.getFileSize(t.card, h, 0xF001)});
+                for (int file : new int[] {-1, 0x10000, Integer.MIN_VALUE, Integer.MAX_VALUE}) {
+                    String n = String.format(" %x", file);
+                    cases.add(new Object[] {"store" + n, IOException.class, bad,
+                        (Executable) () -> KeyShelfJx.storeFile(t.card, h, file, new byte[1], false)});
+                    cases.add(new Object[] {"read" + n, IOException.class, bad, (Executable) () -> read(t, h, file, 1)});
+                    cases.add(new Object[] {"size" + n, IOException.class, bad,
+                        (Executable) () -> KeyShelfJx.getFileSize(t.card, h, file)});
+                    cases.add(new Object[] {"delete" + n, IOException.class, bad,
+                        (Executable) () -> KeyShelfJx.deleteFile(t.card, h, file)});
+                }
+                cases.add(new Object[] {"store null", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.storeFile(t.card, h, 0xF001, null, false)});
+                cases.add(new Object[] {"store 65536 bytes", IOException.class, bad,
+                    (Executable) () -> KeyShelfJx.storeFile(t.card, h, 0xF003, new byte[65536], false)});
+                cases.add(new Object[] {"read into null", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.readFile(t.card, h, 0xF001, 4, null)});
+                cases.add(new Object[] {"read 65536 bytes", IOException.class, bad,
+                    (Executable) () -> read(t, h, 0xF003, 65536)});
+
+                // With a directory open the file-number and length checks still come first.
+                KeyShelfJx.openDir(t.card, h, "4", false);
+                long before = t.commands();
+                for (Object[] c : cases) {
+                    if (!((String) c[0]).matches("(store|read|size|delete) .*|store 65536 bytes|read 65536 bytes")) continue;
+                    @SuppressWarnings("unchecked")
+                    Class<? extends Throwable> type = (Class<? extends Throwable>) c[1];
+                    assertFails((String) c[0], type, (String) c[2], (Executable) c[3]);
+                    assertEquals(before, t.commands(), c[0] + " reached the card with a directory open");
+                }
+                KeyShelfJx.closeDir(t.card, h, false);
+                // With no directory open, reading and sizing may refuse for either reason first.
+                before = t.commands();
+                for (Object[] c : cases) {
+                    if (((String) c[0]).matches("(read|size) .*|read 65536 bytes")) continue;
+                    @SuppressWarnings("unchecked")
+                    Class<? extends Throwable> type = (Class<? extends Throwable>) c[1];
+                    assertFails((String) c[0], type, (String) c[2], (Executable) c[3]);
+                    assertEquals(before, t.commands(), c[0] + " reached the card");
+                }
+                // An empty name, or one without hexadecimal digits, names directory 0000 (which this
+                // card does not take as a directory), and leaves no directory open.
+                KeyShelfJx.openDir(t.card, h, "4", false);
+                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.openDir(t.card, h, "", false));
+                assertFails(IOException.class, UNKNOWN, () -> KeyShelfJx.closeDir(t.card, h, false));
+                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.openDir(t.card, h, "zz", false));
+                assertFails(IOException.class, UNKNOWN, () -> KeyShelfJx.closeDir(t.card, h, false));
+            } finally {
+                KeyShelfJx.destroyToken(t.card, h);
+            }
+        }
+    }
+}

@@ -1,0 +1,90 @@
+package io.keyshelf.jtest;
+
+import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
+import java.io.FileNotFoundException;
+import java.io.IOException;
+import java.nio.file.Path;
+import java.util.concurrent.TimeUnit;
+import javax.smartcardio.Card;
+import javax.smartcardio.CardTerminal;
+import javax.smartcardio.TerminalFactory;
+import org.junit.jupiter.api.Assumptions;
+
+/**
+ * The whole key store through the real PC/SC stack: a private pcscd with the vpcd
+ * driver, the card simulator process plugged into it, and
+ * TerminalFactory.getDefault(); run by PcscRigTest on its rig.
+ */
+final class PcscStoreTest {
+    static final String SIM_READER = "KeyShelf Test PCD 00 01";
+
+    private PcscStoreTest() {}
+
+    /** The simulator, plugged into the rig's second slot (PORT+1); ends when its standard input closes. */
+    static Process startSimulator(int slotPort) throws IOException {
+        Path exe = CardSimProcess.executable().orElse(null);
+        Assumptions.assumeTrue(exe != null, "no card simulator built");
+        KeyShelfLibrary.load();
+        return new ProcessBuilder(exe.toString(), "--card", "java", "--vpcd", "127.0.0.1:" + slotPort, "--stdin-lifetime")
+                .redirectOutput(ProcessBuilder.Redirect.DISCARD)
+                .redirectError(ProcessBuilder.Redirect.INHERIT)
+                .start();
+    }
+
+    static void stopSimulator(Process sim) throws InterruptedException, IOException {
+        if (sim == null) return;
+        sim.getOutputStream().close();
+        sim.destroy();
+        if (!sim.waitFor(5, TimeUnit.SECONDS)) sim.destroyForcibly();
+    }
+
+    static Card connectSim() throws Exception {
+        TerminalFactory factory = TerminalFactory.getDefault();
+        assertEquals("PC/SC", factory.getType(), "SunPCSC is not available: is libpcsclite.so.1 installed?");
+        CardTerminal terminal = null;
+        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
+        while (terminal == null && System.nanoTime() < deadline) {
+            for (CardTerminal t : factory.terminals().list())
+                if (t.getName().equals(SIM_READER)) terminal = t;
+            if (terminal == null) Thread.sleep(100);
+        }
+        assertNotNull(terminal, "pcscd shows no reader named " + SIM_READER);
+        assertTrue(terminal.waitForCardPresent(10_000), "the simulator never showed in " + SIM_READER);
+        return terminal.connect("*");
+    }
+
+    static void keyStoreSession() throws Exception {
+        Card card = connectSim();
+        try {
+            long h = KeyShelfJx.createToken(card);
+            try {
+                assertTrue(KeyShelfJx.getTokenSerial(card, h).matches("([0-9a-f]{1,2}\\\\)+"));
+                KeyShelfJx.openDir(card, h, "a1", true);
+                KeyShelfJx.openDir(card, h, "a2", true);
+                assertEquals("a1\\a2", KeyShelfJx.getDirList(card, h));
+                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(card, h, 0x1234));
+                if (!KeyShelfLibrary.pinPending()) {
+                    byte[] data = new byte[700];
+                    for (int i = 0; i < data.length; i++) data[i] = (byte) i;
+                    KeyShelfJx.storeFile(card, h, 0xF003, data, false);
+                    assertEquals(2048, KeyShelfJx.getFileSize(card, h, 0xF003));
+                    byte[] out = new byte[700];
+                    KeyShelfJx.readFile(card, h, 0xF003, out.length, out);
+                    assertArrayEquals(data, out);
+                }
+                KeyShelfJx.closeDir(card, h, true);
+                assertEquals("a1", KeyShelfJx.getDirList(card, h));
+            } finally {
+                KeyShelfJx.destroyToken(card, h);
+            }
+        } finally {
+            card.disconnect(false);
+        }
+    }
+}
