@@ -39,6 +39,14 @@ bool SimApdu::parse(const Bytes& raw, SimApdu& out) {
             }
             return true;
         }
+        // The Java family's secure messaging sends a short Lc with a two-byte Le.
+        if (n == 7 + lc) {
+            out.data.assign(raw.begin() + 5, raw.begin() + 5 + static_cast<std::ptrdiff_t>(lc));
+            const size_t le = (static_cast<size_t>(raw[n - 2]) << 8) | raw[n - 1];
+            out.hasLe = true;
+            out.le = le ? le : 65536;
+            return true;
+        }
         return false;
     }
     // Extended lengths: 00 followed by two bytes.

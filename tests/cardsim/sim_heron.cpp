@@ -17,7 +17,10 @@ const SimJavaCommandSet kSimHeronCommands = {
     0x80, 0x12,  // GET CHALLENGE
 };
 
-SimHeronApplet::SimHeronApplet() : SimJavaApplet(kSimHeronCommands) {
+// No unblock; the admin PIN is keyed like every other.
+const SimJavaPinCommandSet kSimHeronPinCommands = {0x14, 0x10, 0x18, 0x00, false};
+
+SimHeronApplet::SimHeronApplet() : SimJavaApplet(kSimHeronCommands, kSimHeronPinCommands) {
     info().serial = {0x48, 0x52, 0x4E, 0x00, 0x00, 0x00, 0x42, 0x17};
     info().version = {0x02, 0x01, 0x00, 0x00};
 }

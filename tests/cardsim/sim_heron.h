@@ -9,6 +9,7 @@
 namespace cardsim {
 
 extern const SimJavaCommandSet kSimHeronCommands;
+extern const SimJavaPinCommandSet kSimHeronPinCommands;
 
 class SimHeronApplet : public SimJavaApplet {
 public:

@@ -1,5 +1,8 @@
 #include "sim_java.h"
 
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs12.h>
 #include <openssl/rand.h>
 
 namespace cardsim {
@@ -19,7 +22,11 @@ const SimJavaCommandSet kSimJavaCommands = {
     0x80, 0x17,  // GET CHALLENGE
 };
 
+const SimJavaPinCommandSet kSimJavaPinCommands = {0x07, 0x11, 0x0F, 0x13, true};
+
 const FidPath SimJavaApplet::kAppFolder = {0x3F00, 0x6666, 0x5000};
+const Bytes SimJavaApplet::kDefaultUserPin = {'1', '2', '3', '4'};
+const Bytes SimJavaApplet::kDefaultAdminPin = {'8', '7', '6', '5', '4', '3', '2', '1'};
 
 namespace {
 
@@ -59,6 +66,87 @@ unsigned char AccessAt(const Bytes& access, size_t i) {
     return access.empty() ? 0x00 : access.back();
 }
 
+const uint16_t kSwSmObjects = 0x6988;  // secure-messaging data objects incorrect
+const uint16_t kSaltFid = 0x000F;
+const size_t kKeySize = 24;
+
+// ---- the card's own cryptography, on OpenSSL
+
+Bytes Random(size_t n) {
+    Bytes r(n);
+    if (n && RAND_bytes(r.data(), static_cast<int>(n)) != 1) Fail(kSwNoPreciseDiagnosis);
+    return r;
+}
+
+// TDEA CBC without padding; a 16-byte key is two-key, 24 three-key; empty IV is zero.
+Bytes TdesCbc(const Bytes& key, const Bytes& in, const Bytes& iv, bool encrypt) {
+    if ((key.size() != 16 && key.size() != 24) || in.size() % 8) Fail(kSwSmObjects);
+    const Bytes zero(8, 0);
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    Bytes out(in.size() + 8);
+    int n = 0, m = 0;
+    EVP_CipherInit_ex(ctx, key.size() == 16 ? EVP_des_ede_cbc() : EVP_des_ede3_cbc(), nullptr, key.data(),
+                      iv.empty() ? zero.data() : iv.data(), encrypt ? 1 : 0);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    EVP_CipherUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size()));
+    EVP_CipherFinal_ex(ctx, out.data() + n, &m);
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(static_cast<size_t>(n + m));
+    return out;
+}
+
+// ISO/IEC 9797-1 padding method 2.
+Bytes Pad2(Bytes d) {
+    d.push_back(0x80);
+    while (d.size() % 8) d.push_back(0x00);
+    return d;
+}
+
+bool Unpad2(Bytes& d) {
+    while (!d.empty() && d.back() == 0x00) d.pop_back();
+    if (d.empty() || d.back() != 0x80) return false;
+    d.pop_back();
+    return true;
+}
+
+// MAC algorithm 1 with TDEA, zero IV, padding method 2.
+Bytes SmMac(const Bytes& key, const Bytes& data) {
+    const Bytes c = TdesCbc(key, Pad2(data), Bytes(), true);
+    return Bytes(c.end() - 8, c.end());
+}
+
+bool SameBytes(const Bytes& a, const Bytes& b) {
+    return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// Key i of a PIN: PKCS#12 derivation (SHA-1, 999 rounds) over the PIN as a BMPString.
+Bytes JavaKey(int id, const Bytes& pin, const Bytes& salt) {
+    Bytes bmp;
+    for (unsigned char b : pin) bmp.insert(bmp.end(), {0x00, b});
+    bmp.insert(bmp.end(), {0x00, 0x00});
+    Bytes out(kKeySize);
+    PKCS12_key_gen_uni(bmp.data(), static_cast<int>(bmp.size()), const_cast<unsigned char*>(salt.data()),
+                       static_cast<int>(salt.size()), id, 999, static_cast<int>(kKeySize), out.data(), EVP_sha1());
+    return out;
+}
+
+// The admin key of the Java applet: MD5(00 || PIN) || MD5(01 || PIN), seven bits a byte.
+Bytes PinKey24(const Bytes& pin) {
+    Bytes h(32);
+    for (unsigned char prefix = 0; prefix < 2; ++prefix) {
+        Bytes in = {prefix};
+        in.insert(in.end(), pin.begin(), pin.end());
+        EVP_Digest(in.data(), in.size(), h.data() + 16 * prefix, nullptr, EVP_md5(), nullptr);
+    }
+    Bytes key(kKeySize, 0);
+    for (size_t j = 0; j < kKeySize; ++j)
+        for (size_t b = 0; b < 7; ++b) {
+            const size_t bit = 7 * j + b;
+            if ((h[bit / 8] >> (bit % 8)) & 1) key[j] = static_cast<unsigned char>(key[j] | (1u << b));
+        }
+    return key;
+}
+
 Bytes Be32(uint32_t v) {
     return {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 8),
             static_cast<unsigned char>(v)};
@@ -96,7 +184,8 @@ void SimJavaTlv::put(Bytes& out, unsigned char tag, const Bytes& value) {
     out.insert(out.end(), value.begin(), value.end());
 }
 
-SimJavaApplet::SimJavaApplet(const SimJavaCommandSet& commands) : m_cmds(commands) {
+SimJavaApplet::SimJavaApplet(const SimJavaCommandSet& commands, const SimJavaPinCommandSet& pins)
+    : m_cmds(commands), m_pinCmds(pins) {
     const SimJavaCommandSet& c = m_cmds;
     m_routes = {
         {c.selectCla, c.selectIns, &SimJavaApplet::doSelect},     {c.listCla, c.listIns, &SimJavaApplet::doList},
@@ -104,13 +193,24 @@ SimJavaApplet::SimJavaApplet(const SimJavaCommandSet& commands) : m_cmds(command
         {c.removeCla, c.removeIns, &SimJavaApplet::doRemove},     {c.readCla, c.readIns, &SimJavaApplet::doRead},
         {c.writeCla, c.writeIns, &SimJavaApplet::doWrite},        {c.markerCla, c.markerIns, &SimJavaApplet::doMarker},
         {c.getDataCla, c.getDataIns, &SimJavaApplet::doGetData},  {c.challengeCla, c.challengeIns, &SimJavaApplet::doChallenge},
+        {0x80, pins.infoIns, &SimJavaApplet::doPinInfo},          {0x80, pins.loginIns, &SimJavaApplet::doLogin},
+        {0x80, pins.changeKeyIns, &SimJavaApplet::doChangeKey},
     };
+    if (pins.unblockIns) m_routes.push_back({0x80, pins.unblockIns, &SimJavaApplet::doUnblock});
     m_tree.putFolder(kAppFolder);
     // FIPS mode is the second byte of 000A; the card writes it, nobody else may.
     FidPath fips = kAppFolder;
     fips.push_back(0x000A);
     m_tree.putFile(fips, Bytes(2, 0), Bytes{0x00, 0xFF, 0xFF, 0xFF, 0xFF});
     setLabel(Bytes{'S', 'i', 'm', ' ', 'T', 'o', 'k', 'e', 'n'});
+    // The salt of the PIN keys: anyone may read it, nobody write it.
+    FidPath saltPath = kAppFolder;
+    saltPath.push_back(kSaltFid);
+    m_tree.putFile(saltPath, Bytes{0x53, 0x41, 0x4C, 0x54, 0x01, 0x12, 0x23, 0x34, 0x45, 0x56,
+                                   0x67, 0x78, 0x89, 0x9A, 0xAB, 0xBC, 0xCD, 0xDE, 0xEF, 0xF0},
+                   Bytes{0x00, 0xFF, 0xFF, 0xFF, 0xFF});
+    setPin(kUserPin, kDefaultUserPin);
+    setPin(kAdminPin, kDefaultAdminPin);
     m_info.serial = {0x0A, 0x00, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F, 0x60};
     m_info.manufacturingDate = {0x20, 0x26, 0x01, 0x15};
     m_info.colour = {0x00, 0x00, 0x00, 0x01};
@@ -121,12 +221,83 @@ void SimJavaApplet::onSelect() { m_currentPath.clear(); }
 void SimJavaApplet::onDeselect() {
     m_currentPath.clear();
     m_granted.clear();
+    for (auto& p : m_pins) p.second.verified = false;
+    m_session = 0;
+    m_loginChallenge.clear();
+    m_smChallenge.clear();
 }
 
 void SimJavaApplet::setFips(bool on) {
     FidPath p = kAppFolder;
     p.push_back(0x000A);
     m_tree.putFile(p, Bytes{0x00, static_cast<unsigned char>(on ? 0x01 : 0x00)}, Bytes{0x00, 0xFF, 0xFF, 0xFF, 0xFF});
+    m_fips = on;
+    // A FIPS token leaves the factory with its second user PIN under keys nobody knows.
+    if (on && !m_pins.count(kUser2Pin)) m_pins[kUser2Pin].value = Random(20);
+    m_keys.clear();
+    for (auto& pin : m_pins) provision(pin.first);
+}
+
+Bytes SimJavaApplet::salt() const {
+    FidPath p = kAppFolder;
+    p.push_back(kSaltFid);
+    const SimFile* f = m_tree.find(p);
+    return f ? f->content : Bytes();
+}
+
+void SimJavaApplet::provision(unsigned char reference) {
+    const Bytes& value = m_pins[reference].value;
+    if (m_pinCmds.adminKeyFromPin && reference == kAdminPin) {
+        m_keys[reference] = PinKey24(value);
+    } else if (m_fips) {
+        for (int i = 0; i < 5; ++i)
+            m_keys[static_cast<unsigned char>(reference + i)] = JavaKey(i, value, salt());
+    } else {
+        m_keys[reference] = JavaKey(3, value, salt());
+    }
+}
+
+void SimJavaApplet::setPin(unsigned char reference, const Bytes& value) {
+    SimJavaPin& p = m_pins[reference];
+    p = SimJavaPin();
+    p.value = value;
+    provision(reference);
+}
+
+const SimJavaPin* SimJavaApplet::pin(unsigned char reference) const {
+    auto it = m_pins.find(reference);
+    return it == m_pins.end() ? nullptr : &it->second;
+}
+
+SimJavaPin* SimJavaApplet::pin(unsigned char reference) {
+    auto it = m_pins.find(reference);
+    return it == m_pins.end() ? nullptr : &it->second;
+}
+
+bool SimJavaApplet::pinIs(unsigned char reference, const Bytes& value) const {
+    auto at = [&](unsigned char r) -> const Bytes* {
+        auto it = m_keys.find(r);
+        return it == m_keys.end() ? nullptr : &it->second;
+    };
+    if (m_pinCmds.adminKeyFromPin && reference == kAdminPin) {
+        const Bytes* k = at(reference);
+        return k && SameBytes(*k, PinKey24(value));
+    }
+    if (!m_fips) {
+        const Bytes* k = at(reference);
+        return k && SameBytes(*k, JavaKey(3, value, salt()));
+    }
+    for (int i = 0; i < 5; ++i) {
+        const Bytes* k = at(static_cast<unsigned char>(reference + i));
+        if (!k || !SameBytes(*k, JavaKey(i, value, salt()))) return false;
+    }
+    return true;
+}
+
+const Bytes& SimJavaApplet::keyAt(unsigned char reference) const {
+    auto it = m_keys.find(reference);
+    if (it == m_keys.end()) Fail(kSwDataNotFound);
+    return it->second;
 }
 
 void SimJavaApplet::setLabel(const Bytes& label) {
@@ -168,6 +339,12 @@ std::map<unsigned char, Bytes> SimJavaApplet::params(const SimApdu& a) {
 }
 
 Bytes SimJavaApplet::process(const SimApdu& a) {
+    // Class 84: a command under secure messaging.
+    if (a.cla == 0x84) return doProtected(a);
+    return dispatch(a);
+}
+
+Bytes SimJavaApplet::dispatch(const SimApdu& a) {
     bool insKnown = false;
     for (const Route& r : m_routes) {
         if (r.ins != a.ins) continue;
@@ -346,11 +523,176 @@ Bytes SimJavaApplet::doGetData(const SimApdu& a) {
 }
 
 Bytes SimJavaApplet::doChallenge(const SimApdu& a) {
-    if (a.p1 != 0x00 || a.p2 != 0x00) Fail(kSwWrongP1P2);
+    // P1 00: the challenge of a login; P1 01: that of a protected command.
+    if ((a.p1 != 0x00 && a.p1 != 0x01) || a.p2 != 0x00) Fail(kSwWrongP1P2);
     if (!a.hasLe || a.le > kMaxChallenge) Fail(kSwWrongLength);
-    Bytes r(a.le);
-    if (RAND_bytes(r.data(), static_cast<int>(r.size())) != 1) Fail(kSwNoPreciseDiagnosis);
+    if (a.p1 == 0x01 && a.le != 8) Fail(kSwWrongLength);
+    Bytes r = Random(a.le);
+    if (a.le == 8) (a.p1 == 0x01 ? m_smChallenge : m_loginChallenge) = r;
     return Respond(r);
+}
+
+Bytes SimJavaApplet::doPinInfo(const SimApdu& a) {
+    if (a.p1 != 0x00) Fail(kSwWrongP1P2);
+    if (a.data != Bytes{0x10, 0x03, 0x23, 0x06, 0x20}) Fail(kSwWrongData);
+    const SimJavaPin* p = pin(a.p2);
+    if (!p) Fail(kSwDataNotFound);
+    Bytes reply;
+    SimJavaTlv::put(reply, 0x23, Bytes{p->triesLeft});
+    SimJavaTlv::put(reply, 0x06, Bytes{p->limit});
+    SimJavaTlv::put(reply, 0x20, Bytes{static_cast<unsigned char>(p->verified ? 0x01 : 0x00)});
+    return Fit(reply, a);
+}
+
+Bytes SimJavaApplet::doLogin(const SimApdu& a) {
+    if (a.p1 != 0x00) Fail(kSwWrongP1P2);
+    SimReader r(a.data, kSwWrongData);
+    if (r.u8() != 0x10 || r.u8() != 0x08) Fail(kSwWrongData);
+    const Bytes mac = r.take(8);
+    if (!r.empty()) Fail(kSwWrongData);
+    Bytes challenge;
+    challenge.swap(m_loginChallenge);  // one try per challenge
+    if (challenge.size() != 8) Fail(kSwConditions);
+    SimJavaPin* p = pin(a.p2);
+    if (!p) Fail(kSwDataNotFound);
+    if (p->triesLeft == 0) Fail(0x6983);
+    if (!SameBytes(mac, TdesCbc(keyAt(a.p2), challenge, Bytes(), true))) {
+        p->verified = false;
+        --p->triesLeft;
+        if (p->triesLeft == 0) Fail(0x6983);
+        Fail(static_cast<uint16_t>(0x63C0 | (p->triesLeft & 0x0F)));
+    }
+    p->triesLeft = p->limit;
+    p->verified = true;
+    grant(a.p2);
+    // On a FIPS token the login opens a session under the keys after the login key.
+    if (m_fips) m_session = a.p2;
+    return Respond(kSwOk);
+}
+
+Bytes SimJavaApplet::keyData(const SimApdu& a) {
+    SimReader r(a.data, kSwWrongData);
+    if (r.u8() != 0x10 || r.u8() != kKeySize) Fail(kSwWrongData);
+    Bytes key = r.take(kKeySize);
+    if (!r.empty()) Fail(kSwWrongData);
+    return key;
+}
+
+Bytes SimJavaApplet::doChangeKey(const SimApdu& a) {
+    if (a.p1 != 0x00) Fail(kSwWrongP1P2);
+    const Bytes key = keyData(a);
+    if (m_fips) {
+        // Keys of a FIPS token travel only under secure messaging.
+        if (!m_inProtected) Fail(kSwSecurity);
+    } else {
+        const SimJavaPin* p = pin(a.p2);
+        if (!p || !p->verified) Fail(kSwSecurity);
+    }
+    m_keys[a.p2] = key;
+    if (a.p2 == kUser2Pin && !pin(kUser2Pin)) m_pins[kUser2Pin] = SimJavaPin();
+    return Respond(kSwOk);
+}
+
+Bytes SimJavaApplet::doUnblock(const SimApdu& a) {
+    if (a.p1 != 0x00) Fail(kSwWrongP1P2);
+    const Bytes key = keyData(a);
+    const SimJavaPin* admin = pin(kAdminPin);
+    if (!admin || !admin->verified) Fail(kSwSecurity);
+    SimJavaPin* p = pin(a.p2);
+    if (!p) Fail(kSwDataNotFound);
+    m_keys[a.p2] = key;
+    p->triesLeft = p->limit;
+    return Respond(kSwOk);
+}
+
+Bytes SimJavaApplet::doProtected(const SimApdu& a) {
+    if (m_inProtected) Fail(kSwSmObjects);
+    Bytes challenge;
+    challenge.swap(m_smChallenge);  // one protected command per challenge
+    if (!m_session) Fail(kSwSecurity);
+    if (challenge.size() != 8) Fail(kSwConditions);
+    const unsigned char s = m_session;
+
+    // The body in the one order the applet accepts.
+    SimReader r(a.data, kSwSmObjects);
+    auto object = [&](unsigned char tag) -> Bytes {
+        if (r.u8() != tag) Fail(kSwSmObjects);
+        size_t n = r.u8();
+        if (n == 0xFF) n = r.be16();
+        return r.take(n);
+    };
+    const Bytes cryptogram = object(0x32);
+    const Bytes iv = object(0x22);
+    const Bytes form = object(0x34);
+    const Bytes nonce = object(0x33);
+    const Bytes mac = object(0x0D);
+    if (!r.empty() || iv.size() != 8 || form != Bytes{0x01, 0x3E} || nonce.size() != 8 || mac.size() != 8)
+        Fail(kSwSmObjects);
+
+    // The MAC was taken over the command with the challenge, plus one, where the MAC now is.
+    Bytes macInput = {a.cla, a.ins, a.p1, a.p2};
+    if (a.data.size() <= 254) {
+        macInput.push_back(static_cast<unsigned char>(a.data.size()));
+    } else {
+        macInput.push_back(0x00);
+        PutBe16(macInput, static_cast<uint16_t>(a.data.size()));
+    }
+    macInput.insert(macInput.end(), a.data.begin(), a.data.end() - 8);
+    challenge[7] = static_cast<unsigned char>(challenge[7] + 1);
+    macInput.insert(macInput.end(), challenge.begin(), challenge.end());
+    if (!SameBytes(SmMac(keyAt(static_cast<unsigned char>(s + 2)), macInput), mac)) Fail(kSwSmObjects);
+
+    if (cryptogram.empty()) Fail(kSwSmObjects);
+    Bytes plain = TdesCbc(keyAt(static_cast<unsigned char>(s + 1)), cryptogram, iv, false);
+    if (!Unpad2(plain)) Fail(kSwSmObjects);
+
+    SimApdu inner;
+    inner.cla = static_cast<unsigned char>(a.cla & ~0x04);
+    inner.ins = a.ins;
+    inner.p1 = a.p1;
+    inner.p2 = a.p2;
+    inner.data = plain;
+    inner.hasLe = a.hasLe && a.le > 32;
+    inner.le = inner.hasLe ? a.le - 32 : 0;
+    ++m_protectedCount;
+
+    Bytes answer;
+    m_inProtected = true;
+    try {
+        answer = dispatch(inner);
+    } catch (const SimStatus& st) {
+        answer = Respond(st.sw);
+    } catch (...) {
+        m_inProtected = false;
+        throw;
+    }
+    m_inProtected = false;
+
+    // A refused command is answered with its bare status word.
+    const uint16_t sw = StatusOf(answer);
+    if (sw != kSwOk && (sw & 0xFF00) != 0x6100) return Respond(sw);
+    const Bytes data(answer.begin(), answer.end() - 2);
+    Bytes status;
+    PutBe16(status, sw);
+    Bytes body;
+    if (data.empty()) {
+        body = {0x99, 0x02};
+        body.insert(body.end(), status.begin(), status.end());
+    } else {
+        const Bytes answerIv = Random(8);
+        SimJavaTlv::put(body, 0x32, TdesCbc(keyAt(static_cast<unsigned char>(s + 3)), Pad2(data), answerIv, true));
+        SimJavaTlv::put(body, 0x22, answerIv);
+    }
+    Bytes answerMacInput = body;
+    answerMacInput.insert(answerMacInput.end(), nonce.begin(), nonce.end());
+    answerMacInput.insert(answerMacInput.end(), status.begin(), status.end());
+    answerMacInput.insert(answerMacInput.end(), {0x0D, 0x08});
+    const Bytes answerMac = SmMac(keyAt(static_cast<unsigned char>(s + 4)), answerMacInput);
+    Bytes out = body;
+    out.insert(out.end(), {0x0D, 0x08});
+    out.insert(out.end(), answerMac.begin(), answerMac.end());
+    out.insert(out.end(), status.begin(), status.end());
+    return out;
 }
 
 }  // namespace cardsim

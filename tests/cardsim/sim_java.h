@@ -41,6 +41,26 @@ struct SimJavaCommandSet {
 };
 extern const SimJavaCommandSet kSimJavaCommands;
 
+// Instruction bytes of the PIN commands (class 80; protected under class 84).
+struct SimJavaPinCommandSet {
+    unsigned char infoIns, loginIns, changeKeyIns;
+    unsigned char unblockIns;  // 0: the applet has no unblock
+    bool adminKeyFromPin;      // the admin PIN's key is derived from the PIN alone
+};
+extern const SimJavaPinCommandSet kSimJavaPinCommands;
+
+// One PIN as the card keeps it. The PIN itself never reaches the card: the card
+// holds the login key at the PIN's reference (and, on a FIPS token, the four
+// secure-messaging keys at the references after it).
+struct SimJavaPin {
+    Bytes value;  // what the token was personalised with (for tests), not updated by changes
+    unsigned char triesLeft = 10;
+    unsigned char limit = 10;
+    unsigned char minLength = 4;
+    unsigned char maxLength = 16;
+    bool verified = false;
+};
+
 // The token information that GET DATA answers.
 struct SimJavaInfo {
     Bytes serial;             // object 07, sub-object 01
@@ -58,7 +78,24 @@ public:
 
     // Seeds the tree with the applet folder, the FIPS file 000A (not FIPS) and
     // the label file 0002.
-    explicit SimJavaApplet(const SimJavaCommandSet& commands = kSimJavaCommands);
+    explicit SimJavaApplet(const SimJavaCommandSet& commands = kSimJavaCommands,
+                           const SimJavaPinCommandSet& pins = kSimJavaPinCommands);
+
+    // PIN references: user, admin, the FIPS second user PIN.
+    static constexpr unsigned char kUserPin = 0x11, kAdminPin = 0x21, kUser2Pin = 0x1A;
+    static const Bytes kDefaultUserPin, kDefaultAdminPin;
+    // The salt of the key derivation: 3F00/6666/5000/000F.
+    Bytes salt() const;
+    // Personalises a PIN: its keys derived as the token's mode wants them, its
+    // counter full, not verified.
+    void setPin(unsigned char reference, const Bytes& pin);
+    const SimJavaPin* pin(unsigned char reference) const;
+    SimJavaPin* pin(unsigned char reference);
+    // Whether the keys at the reference are those of this PIN.
+    bool pinIs(unsigned char reference, const Bytes& pin) const;
+    // The reference whose login opened the secure-messaging session; 0 for none.
+    unsigned char session() const { return m_session; }
+    size_t protectedCount() const { return m_protectedCount; }
 
     std::string name() const override { return m_cmds.name; }
     Bytes aid() const override { return m_cmds.aid; }
@@ -105,6 +142,15 @@ private:
     Bytes doMarker(const SimApdu& a);
     Bytes doGetData(const SimApdu& a);
     Bytes doChallenge(const SimApdu& a);
+    Bytes doPinInfo(const SimApdu& a);
+    Bytes doLogin(const SimApdu& a);
+    Bytes doChangeKey(const SimApdu& a);
+    Bytes doUnblock(const SimApdu& a);
+    Bytes doProtected(const SimApdu& a);
+    Bytes dispatch(const SimApdu& a);
+    void provision(unsigned char reference);
+    const Bytes& keyAt(unsigned char reference) const;
+    static Bytes keyData(const SimApdu& a);
 
     SimFile& currentFolder() const;
     SimFile& currentFile() const;
@@ -112,6 +158,15 @@ private:
     static std::map<unsigned char, Bytes> params(const SimApdu& a);
 
     SimJavaCommandSet m_cmds;
+    SimJavaPinCommandSet m_pinCmds;
+    bool m_fips = false;
+    std::map<unsigned char, SimJavaPin> m_pins;
+    std::map<unsigned char, Bytes> m_keys;  // key references: 24-byte TDEA keys
+    Bytes m_loginChallenge;                 // each challenge answers one command
+    Bytes m_smChallenge;
+    unsigned char m_session = 0;
+    bool m_inProtected = false;
+    size_t m_protectedCount = 0;
     std::vector<Route> m_routes;
     SimFileTree m_tree;
     FidPath m_currentPath;

@@ -54,7 +54,7 @@ const std::map<std::string, Action>& Actions() {
         {"list",
          {&Family::list, [](SimToken& t) { t.fs()->select(path{}); },
           [](SimToken& t) { t.fs()->list(1); },
-          [](SimToken& t) { EXPECT_EQ(t.fs()->list(1), (std::vector<unsigned short>{0x000A, 0x0002})); }}},
+          [](SimToken& t) { EXPECT_EQ(t.fs()->list(1), (std::vector<unsigned short>{0x000A, 0x0002, 0x000F})); }}},
         {"create",
          {&Family::create, [](SimToken& t) { t.fs()->select(path{}); },
           [](SimToken& t) { t.fs()->create(0x0600, CFileInfo(1, 4, 0, 0)); },

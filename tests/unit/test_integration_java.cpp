@@ -252,7 +252,7 @@ TEST_P(IntegrationFs, CreateListAndRemoveChangeTheTreeAndTheMarker) {
     }
     // The factory files 000A and 0002 come first, in the card's order.
     EXPECT_EQ(t.fs()->list(2), (std::vector<unsigned short>{0x1001, 0x1002}));
-    EXPECT_EQ(t.fs()->list(1), (std::vector<unsigned short>{0x000A, 0x0002, 0x0101, 0x0102}));
+    EXPECT_EQ(t.fs()->list(1), (std::vector<unsigned short>{0x000A, 0x0002, 0x000F, 0x0101, 0x0102}));
     EXPECT_EQ(t.sent(f->list).front(), Cmd(f->list, "01 00 04 09 02 00 00 CD"));
     EXPECT_EQ(t.sent(f->list).back(), Cmd(f->list, "02 00 04 09 02 00 00 CD"));
 

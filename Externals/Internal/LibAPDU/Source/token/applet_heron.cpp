@@ -6,6 +6,8 @@
 #include "appfs/fs_heron.h"
 #include "appinfo/info_heron.h"
 #include "applabel/label_heron.h"
+#include "apppack/pack_heron.h"
+#include "apppin/pin_heron.h"
 
 namespace libapdu {
 
@@ -19,6 +21,8 @@ CAppletHeron::CAppletHeron(ISender* sender) : IApplet(sender) {
     setFs(new CFSHeron(this));
     setInfo(new CInfoHeron(this));
     setLabel(new CLabelHeron(this));
+    setPack(new CPackHeron(this));
+    setPin(new CPinHeron(this));
     setCrypto(new CCryHeron(this));  // last: it takes the adapter of the final slots
 }
 

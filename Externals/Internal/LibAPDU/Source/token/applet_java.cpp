@@ -7,6 +7,8 @@
 #include "appinfo/info_java.h"
 #include "appinfo/info_javamanager.h"
 #include "applabel/label_java.h"
+#include "apppack/pack_java.h"
+#include "apppin/pin_java.h"
 
 namespace libapdu {
 
@@ -37,6 +39,8 @@ CAppletJava::CAppletJava(ISender* sender) : IApplet(sender) {
     setFs(new CFSJava(this));
     setInfo(new CInfoJava(this));
     setLabel(new CLabelJava(this));
+    setPack(new CPackJava(this));
+    setPin(new CPinJava(this));
     setCrypto(new CCryJava(this));  // last: it takes the adapter of the final slots
 }
 

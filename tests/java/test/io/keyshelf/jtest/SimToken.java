@@ -51,9 +51,10 @@ final class SimToken implements AutoCloseable {
 
     /** The file E00E/0B00/dir/file as the simulator holds it, or null when it has none. */
     CardFile storeFile(int dir, int file) throws CardException {
-        // Lines of the dump are indented two spaces per level below 3F00.
+        // Lines of the dump are indented two spaces per level below 3F00. The Java
+        // and Heron applets keep the store below their own folder 3F00/6666/5000.
         String[] lines = tree().split("\n");
-        String[] want = {"3F00/", "E00E/", "0B00/", String.format("%04X/", dir)};
+        String[] want = {"3F00/", "6666/", "5000/", "E00E/", "0B00/", String.format("%04X/", dir)};
         int level = 0;
         for (String line : lines) {
             int depth = (line.length() - line.stripLeading().length()) / 2;

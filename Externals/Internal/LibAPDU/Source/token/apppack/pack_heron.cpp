@@ -1,0 +1,12 @@
+#include "apppack/pack_heron.h"
+
+namespace libapdu {
+
+namespace {
+const wchar_t kSource[] = LIBAPDU_SOURCE("token/apppack/pack_heron");
+const unsigned char kHeronChallengeIns = 0x12;
+}  // namespace
+
+CPackHeron::CPackHeron(IApplet* owner) : CPackJavaFamily(owner, kHeronChallengeIns, kSource) {}
+
+}  // namespace libapdu

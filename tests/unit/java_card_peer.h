@@ -1,0 +1,316 @@
+// The card side of the Java and Heron secure messaging for unit tests, built on
+// OpenSSL alone so that it checks the library instead of repeating it: a scripted
+// transport that answers plain commands from a script and, for a protected step,
+// hands out a challenge, then checks the protected command (class byte, body
+// order, MAC, challenge, cryptogram, expected length) and answers under the
+// response keys.
+#ifndef TEST_JAVA_CARD_PEER_H
+#define TEST_JAVA_CARD_PEER_H
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs12.h>
+
+#include <algorithm>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "scripted_sender.h"
+
+namespace testing_card {
+
+// ---------------------------------------------------------------- reference crypto
+
+// TDEA CBC without padding; 16-byte keys are two-key (K1 K2 K1), 24-byte three-key.
+inline TBytes TdesCbc(const TBytes& key, const TBytes& in, const TBytes& iv, bool encrypt) {
+    const EVP_CIPHER* cipher = key.size() == 16 ? EVP_des_ede_cbc() : EVP_des_ede3_cbc();
+    const TBytes zero(8, 0);
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    TBytes out(in.size() + 16);
+    int n = 0, m = 0;
+    EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.empty() ? zero.data() : iv.data(), encrypt ? 1 : 0);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    EVP_CipherUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size()));
+    EVP_CipherFinal_ex(ctx, out.data() + n, &m);
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(static_cast<size_t>(n + m));
+    return out;
+}
+
+// ISO/IEC 9797-1 padding method 2: 80, then zeros to the block end; always added.
+inline TBytes Pad2(TBytes d) {
+    d.push_back(0x80);
+    while (d.size() % 8) d.push_back(0x00);
+    return d;
+}
+
+inline bool Unpad2(TBytes& d) {
+    while (!d.empty() && d.back() == 0x00) d.pop_back();
+    if (d.empty() || d.back() != 0x80) return false;
+    d.pop_back();
+    return true;
+}
+
+// ISO/IEC 9797-1 MAC algorithm 1 with TDEA, zero IV, padding method 2.
+inline TBytes SmMac(const TBytes& key, const TBytes& data) {
+    const TBytes c = TdesCbc(key, Pad2(data), {}, true);
+    return TBytes(c.end() - 8, c.end());
+}
+
+// Three-key TDEA encryption of one block (the login answer to an 8-byte challenge).
+inline TBytes TdesBlock(const TBytes& key24, const TBytes& block) { return TdesCbc(key24, block, {}, true); }
+
+// PKCS#12 key derivation, SHA-1, 999 iterations, password bytes as a BMPString.
+inline TBytes JavaKey(int id, const TBytes& pin, const TBytes& salt) {
+    TBytes bmp;
+    for (unsigned char b : pin) bmp.insert(bmp.end(), {0x00, b});
+    bmp.insert(bmp.end(), {0x00, 0x00});
+    TBytes out(24);
+    PKCS12_key_gen_uni(bmp.data(), static_cast<int>(bmp.size()), const_cast<unsigned char*>(salt.data()),
+                       static_cast<int>(salt.size()), id, 999, 24, out.data(), EVP_sha1());
+    return out;
+}
+
+inline std::vector<TBytes> JavaKeys(const TBytes& pin, const TBytes& salt) {
+    std::vector<TBytes> k;
+    for (int i = 0; i < 5; ++i) k.push_back(JavaKey(i, pin, salt));
+    return k;
+}
+
+// 24-byte key from a PIN: MD5(00 || pin) || MD5(01 || pin) read as a bit stream,
+// least significant bit first, seven bits to each key byte.
+inline TBytes PinKey24(const TBytes& pin) {
+    TBytes h(32);
+    for (unsigned char prefix = 0; prefix < 2; ++prefix) {
+        TBytes in = {prefix};
+        in.insert(in.end(), pin.begin(), pin.end());
+        EVP_Digest(in.data(), in.size(), h.data() + 16 * prefix, nullptr, EVP_md5(), nullptr);
+    }
+    TBytes key(24, 0);
+    for (size_t j = 0; j < 24; ++j)
+        for (size_t b = 0; b < 7; ++b) {
+            const size_t bit = 7 * j + b;
+            if ((h[bit / 8] >> (bit % 8)) & 1) key[j] |= static_cast<unsigned char>(1u << b);
+        }
+    return key;
+}
+
+// ---------------------------------------------------------------- the card peer
+
+// One protected command: what the card must find inside, and how it answers.
+struct ProtectedStep {
+    enum Form { kData, kNoData, kBareStatus, kRawBody };
+    TBytes inner;                // the plain command the library was asked to wrap
+    std::vector<TBytes> keys;    // slots 0 to 4 as the card knows them
+    TBytes challenge = Hex("01 02 03 04 05 06 07 FF");
+    TBytes answerData;           // plaintext of the answer (Form kData)
+    TBytes sw = {0x90, 0x00};
+    Form form = kData;
+    bool ivFirst = false;        // 22 before 32 in the answer
+    bool spoilMac = false;       // a wrong answer MAC
+    TBytes extraLeading;         // elements put before 32 and 22 in the answer
+    TBytes rawBody;              // the answer body as it stands (Form kRawBody), MAC made to check
+    // When set, the plain command's data is only known by its start (random keys):
+    // the decrypted data must begin with it and be as long as the inner data.
+    bool innerDataPrefix = false;
+    size_t innerPrefixSize = 0;
+};
+
+class JavaCardPeer : public libapdu::ISender {
+public:
+    explicit JavaCardPeer(unsigned char challengeIns) : m_challengeIns(challengeIns) {}
+
+    JavaCardPeer& expect(const TBytes& command, const TBytes& answer) {
+        Step s;
+        s.prefix = command;
+        s.length = command.size();
+        s.answer = answer;
+        m_script.push_back(s);
+        return *this;
+    }
+    JavaCardPeer& expect(const std::string& command, const std::string& answer) {
+        return expect(Hex(command), Hex(answer));
+    }
+    JavaCardPeer& expectPrefix(const std::string& prefix, size_t length, const std::string& answer) {
+        Step s;
+        s.prefix = Hex(prefix);
+        s.length = length;
+        s.answer = Hex(answer);
+        m_script.push_back(s);
+        return *this;
+    }
+    JavaCardPeer& expectProtected(const ProtectedStep& p) {
+        Step s;
+        s.isProtected = true;
+        s.prot = p;
+        m_script.push_back(s);
+        return *this;
+    }
+
+    void send(const TBytes& command, TBytes& response) override {
+        sent.push_back(command);
+        capacities.push_back(response.size());
+        if (m_script.empty()) {
+            ADD_FAILURE() << "unexpected command " << ToHex(command);
+            response = {0x6F, 0x00};
+            return;
+        }
+        Step& s = m_script.front();
+        if (s.isProtected) {
+            if (!s.challengeSent) {
+                const TBytes want = {0x80, m_challengeIns, 0x01, 0x00, 0x08};
+                EXPECT_EQ(ToHex(command), ToHex(want)) << "the secure-messaging challenge";
+                EXPECT_EQ(response.size(), 10u);
+                response = Cat(s.prot.challenge, {0x90, 0x00});
+                s.challengeSent = true;
+                return;
+            }
+            const ProtectedStep p = s.prot;
+            m_script.pop_front();
+            response = answerProtected(command, p);
+            return;
+        }
+        const Step step = s;
+        m_script.pop_front();
+        const bool match = command.size() == step.length && command.size() >= step.prefix.size() &&
+                           std::equal(step.prefix.begin(), step.prefix.end(), command.begin());
+        if (!match) {
+            ADD_FAILURE() << "command " << ToHex(command) << "\n expected " << ToHex(step.prefix)
+                          << (step.length != step.prefix.size() ? " ... (" + std::to_string(step.length) + " bytes)"
+                                                                : std::string());
+            response = {0x6F, 0x00};
+            return;
+        }
+        response = step.answer;
+    }
+    TBytes atr() override { return {}; }
+
+    size_t unconsumed() const { return m_script.size(); }
+
+    std::vector<TBytes> sent;
+    std::vector<size_t> capacities;
+    std::vector<TBytes> protectedSent;  // every protected command as it arrived
+    std::vector<TBytes> plaintexts;     // the data each protected command carried, decrypted
+
+private:
+    struct Step {
+        bool isProtected = false;
+        bool challengeSent = false;
+        TBytes prefix;
+        size_t length = 0;
+        TBytes answer;
+        ProtectedStep prot;
+    };
+
+    // Splits a plain command: data and Le (0 when absent, Le 00 read as 0).
+    static void Split(const TBytes& c, TBytes& data, unsigned& le) {
+        data.clear();
+        le = 0;
+        if (c.size() <= 4) return;
+        if (c.size() == 5) {
+            le = c[4];
+            return;
+        }
+        size_t pos = 5, lc = c[4];
+        if (c[4] == 0 && c.size() >= 7) {
+            lc = (c[5] << 8) | c[6];
+            pos = 7;
+        }
+        data.assign(c.begin() + pos, c.begin() + pos + lc);
+        for (size_t i = pos + lc; i < c.size(); ++i) le = (le << 8) | c[i];
+    }
+
+    TBytes answerProtected(const TBytes& w, const ProtectedStep& p) {
+        protectedSent.push_back(w);
+        const TBytes& k1 = p.keys.at(1);
+        const TBytes& k2 = p.keys.at(2);
+        const TBytes& k3 = p.keys.at(3);
+        const TBytes& k4 = p.keys.at(4);
+        const TBytes fail = {0x69, 0x88};
+        if (w.size() < 7) {
+            ADD_FAILURE() << "protected command too short: " << ToHex(w);
+            return fail;
+        }
+        EXPECT_EQ(w[0], p.inner[0] | 0x04) << "class byte";
+        EXPECT_EQ(ToHex(TBytes(w.begin() + 1, w.begin() + 4)), ToHex(TBytes(p.inner.begin() + 1, p.inner.begin() + 4)));
+        size_t pos = 5, lc = w[4];
+        if (w[4] == 0) {
+            lc = (w[5] << 8) | w[6];
+            pos = 7;
+        }
+        if (w.size() != pos + lc + 2) {
+            ADD_FAILURE() << "Lc " << lc << " and Le' do not add up to " << w.size() << " bytes";
+            return fail;
+        }
+        libapdu::CByteReader r(w.data() + pos, lc);
+        EXPECT_EQ(r.u8(), 0x32);
+        size_t n = r.u8();
+        if (n == 0xFF) n = r.be16();
+        const TBytes cryptogram = r.take(n);
+        EXPECT_EQ(ToHex(r.take(2)), "22 08");
+        const TBytes iv = r.take(8);
+        EXPECT_EQ(ToHex(r.take(4)), "34 02 01 3E");
+        EXPECT_EQ(ToHex(r.take(2)), "33 08");
+        const TBytes nonce = r.take(8);
+        EXPECT_EQ(ToHex(r.take(2)), "0D 08");
+        const TBytes mac = r.take(8);
+        EXPECT_TRUE(r.empty()) << "bytes after the MAC element";
+
+        TBytes macInput(w.begin(), w.begin() + pos + lc - 8);
+        TBytes challenge = p.challenge;
+        challenge[7] = static_cast<unsigned char>(challenge[7] + 1);
+        macInput.insert(macInput.end(), challenge.begin(), challenge.end());
+        if (ToHex(SmMac(k2, macInput)) != ToHex(mac)) {
+            ADD_FAILURE() << "command MAC does not check";
+            return fail;
+        }
+        TBytes plain = TdesCbc(k1, cryptogram, iv, false);
+        EXPECT_TRUE(Unpad2(plain)) << "command padding";
+        TBytes innerData;
+        unsigned innerLe = 0;
+        Split(p.inner, innerData, innerLe);
+        plaintexts.push_back(plain);
+        if (p.innerDataPrefix) {
+            EXPECT_EQ(plain.size(), innerData.size()) << "command plaintext length";
+            EXPECT_EQ(ToHex(TBytes(plain.begin(), plain.begin() + std::min(plain.size(), p.innerPrefixSize))),
+                      ToHex(TBytes(innerData.begin(), innerData.begin() + std::min(innerData.size(), p.innerPrefixSize))));
+        } else {
+            EXPECT_EQ(ToHex(plain), ToHex(innerData)) << "command plaintext";
+        }
+        const unsigned lePrime = (w[w.size() - 2] << 8) | w[w.size() - 1];
+        EXPECT_EQ(lePrime, (innerLe + 32) & 0xFFFF) << "Le'";
+        EXPECT_EQ(capacities.back(), lePrime + 2) << "answer buffer";
+
+        if (p.form == ProtectedStep::kBareStatus) return p.sw;
+        TBytes body = p.extraLeading;
+        if (p.form == ProtectedStep::kRawBody) {
+            body = p.rawBody;
+        } else if (p.form == ProtectedStep::kNoData) {
+            body = Cat(body, Hex("99 02"));
+            body = Cat(body, p.sw);
+        } else {
+            const TBytes answerIv = Hex("A1 A2 A3 A4 A5 A6 A7 A8");
+            const TBytes c = TdesCbc(k3, Pad2(p.answerData), answerIv, true);
+            TBytes e32 = {0x32};
+            if (c.size() > 254) {
+                e32.push_back(0xFF);
+                e32.push_back(static_cast<unsigned char>(c.size() >> 8));
+            }
+            e32.push_back(static_cast<unsigned char>(c.size() & 0xFF));
+            e32 = Cat(e32, c);
+            const TBytes e22 = Cat(Hex("22 08"), answerIv);
+            body = p.ivFirst ? Cat(Cat(body, e22), e32) : Cat(Cat(body, e32), e22);
+        }
+        TBytes answerMac = SmMac(k4, Cat(Cat(Cat(body, nonce), p.sw), Hex("0D 08")));
+        if (p.spoilMac) answerMac[0] ^= 0x01;
+        return Cat(Cat(Cat(body, Hex("0D 08")), answerMac), p.sw);
+    }
+
+    unsigned char m_challengeIns;
+    std::deque<Step> m_script;
+};
+
+}  // namespace testing_card
+
+#endif
