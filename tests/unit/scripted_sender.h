@@ -1,7 +1,9 @@
 // A transport for unit tests that plays a fixed conversation: each expected
 // command (exact bytes, or a prefix plus a total length where the command carries
-// random bytes) is answered with its scripted response. Anything unexpected is a
-// test failure and is answered 6F 00 so the code under test stops.
+// random bytes) is answered with its scripted response, optionally after checking
+// the size of the answer buffer it came with. Control calls play their own script.
+// Anything unexpected is a test failure and is answered 6F 00 so the code under
+// test stops.
 #ifndef TEST_SCRIPTED_SENDER_H
 #define TEST_SCRIPTED_SENDER_H
 
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "libapdu.h"
 
@@ -52,32 +55,44 @@ inline std::string ToHex(const TBytes& b) {
     return s;
 }
 
-inline TBytes Cat(TBytes a, const TBytes& b) {
+inline TBytes Concat(TBytes a, const TBytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
 class ScriptedSender : public libapdu::ISender {
 public:
-    // The next command must be exactly `command`.
-    ScriptedSender& expect(const TBytes& command, const TBytes& response) {
-        m_script.push_back({command, command.size(), response});
+    // How control() answers: from the control script, by doing nothing, or as a
+    // transport without control codes does.
+    enum class Control { Scripted, DoesNothing, NotSupported };
+
+    // The next command must be exactly `command`. A non-zero `buffer` is the size
+    // the answer buffer must have when the command goes out.
+    ScriptedSender& expect(const TBytes& command, const TBytes& response, size_t buffer = 0) {
+        m_script.push_back({command, command.size(), response, buffer});
         return *this;
     }
-    ScriptedSender& expect(const std::string& command, const std::string& response) {
-        return expect(Hex(command), Hex(response));
+    ScriptedSender& expect(const std::string& command, const std::string& response, size_t buffer = 0) {
+        return expect(Hex(command), Hex(response), buffer);
     }
     // The next command must start with `prefix` and be `length` bytes long in all.
-    ScriptedSender& expectPrefix(const TBytes& prefix, size_t length, const TBytes& response) {
-        m_script.push_back({prefix, length, response});
+    ScriptedSender& expectPrefix(const TBytes& prefix, size_t length, const TBytes& response, size_t buffer = 0) {
+        m_script.push_back({prefix, length, response, buffer});
         return *this;
     }
-    ScriptedSender& expectPrefix(const std::string& prefix, size_t length, const std::string& response) {
-        return expectPrefix(Hex(prefix), length, Hex(response));
+    ScriptedSender& expectPrefix(const std::string& prefix, size_t length, const std::string& response,
+                                 size_t buffer = 0) {
+        return expectPrefix(Hex(prefix), length, Hex(response), buffer);
+    }
+    // The next control call must carry `code` and `in`; it is answered with `out`.
+    ScriptedSender& expectControl(unsigned int code, const TBytes& in, const TBytes& out) {
+        m_controls.push_back({code, in, out});
+        return *this;
     }
 
     void send(const TBytes& command, TBytes& response) override {
-        m_sent.push_back(command);
+        sent.push_back(command);
+        capacities.push_back(response.size());
         if (m_script.empty()) {
             ADD_FAILURE() << "unexpected command " << ToHex(command);
             response = {0x6F, 0x00};
@@ -94,23 +109,57 @@ public:
             response = {0x6F, 0x00};
             return;
         }
+        if (step.buffer) {
+            EXPECT_EQ(response.size(), step.buffer) << "answer buffer for " << ToHex(command);
+        }
         response = step.response;
     }
 
     TBytes atr() override { return m_atr; }
     void setAtr(const TBytes& atr) { m_atr = atr; }
 
-    size_t unconsumed() const { return m_script.size(); }
-    const std::vector<TBytes>& sent() const { return m_sent; }
+    void control(unsigned int code, const TBytes& in, TBytes& out) override {
+        controlOutSizes.push_back(out.size());
+        if (controlMode == Control::NotSupported) {
+            ISender::control(code, in, out);
+            return;
+        }
+        if (controlMode == Control::DoesNothing) return;
+        if (m_controls.empty()) {
+            ADD_FAILURE() << "unexpected control " << ToHex(in);
+            return;
+        }
+        const ControlStep step = m_controls.front();
+        m_controls.pop_front();
+        EXPECT_EQ(code, step.code);
+        EXPECT_EQ(ToHex(in), ToHex(step.in));
+        out = step.out;
+    }
+
+    // Scripted commands not sent yet.
+    size_t pending() const { return m_script.size(); }
+    // Every command and every scripted control was used.
+    bool done() const { return m_script.empty() && m_controls.empty(); }
+
+    Control controlMode = Control::Scripted;
+    std::vector<TBytes> sent;             // every command, in order
+    std::vector<size_t> capacities;       // the answer buffer's size as each command went out
+    std::vector<size_t> controlOutSizes;  // the output buffer's size as each control call came in
 
 private:
     struct Step {
         TBytes prefix;
         size_t length;
         TBytes response;
+        size_t buffer;  // 0: not checked
+    };
+    struct ControlStep {
+        unsigned int code;
+        TBytes in;
+        TBytes out;
     };
     std::deque<Step> m_script;
-    std::vector<TBytes> m_sent;
+    std::deque<ControlStep> m_controls;
     TBytes m_atr;
 };
 

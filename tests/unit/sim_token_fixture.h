@@ -50,7 +50,7 @@ inline void PrintTo(const Family* f, std::ostream* os) { *os << f->name; }
 
 // A command of `op` followed by the rest given as hex.
 inline TBytes Cmd(Op op, const std::string& rest) {
-    return testing_card::Cat(TBytes{op.cla, op.ins}, testing_card::Hex(rest));
+    return testing_card::Concat(TBytes{op.cla, op.ins}, testing_card::Hex(rest));
 }
 
 inline cardsim::CommandMatch Match(Op op) { return cardsim::MatchClaIns(op.cla, op.ins); }

@@ -68,7 +68,7 @@ TEST_F(AppletBase, DestructionDeletesEachFacetOnceInReverseSlotOrder) {
     EXPECT_EQ(g_log, (std::vector<std::string>{"session", "bio", "crypto", "label", "info", "pin", "fs", "pack",
                                                "error"}));
     EXPECT_EQ(g_live, 0);
-    EXPECT_TRUE(sender.sent().empty());  // the sender outlives the applet and saw no traffic
+    EXPECT_TRUE(sender.sent.empty());  // the sender outlives the applet and saw no traffic
 }
 
 TEST_F(AppletBase, ReplacingASlotDeletesTheOldObjectUnlessItIsTheSame) {
@@ -121,7 +121,7 @@ TEST_F(AppletBase, FreshAppletHoldsBareFacetsThatRefuse) {
     a.selectTokenApp();
     a.init();
     a.switchToFileSystem(2);
-    EXPECT_TRUE(sender.sent().empty());
+    EXPECT_TRUE(sender.sent.empty());
 }
 
 TEST_F(AppletBase, EmptySlotsRaiseNotSupported) {

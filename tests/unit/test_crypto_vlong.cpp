@@ -133,6 +133,31 @@ TEST(Vlong, SignsAndCopyOnWrite) {
     EXPECT_EQ(static_cast<unsigned>(x), 101u);
 }
 
+// Every sign combination of += and -=, including the branch where the smaller
+// magnitude is on the left and the result takes the other operand's sign.
+TEST(Vlong, SignedAddAndSubtractInPlace) {
+    const auto V = [](int n) { return n >= 0 ? vlong(static_cast<unsigned>(n)) : vlong(0u) - vlong(-n); };
+    const int values[] = {-9, -4, 0, 4, 9};
+    for (int a : values) {
+        for (int b : values) {
+            vlong sum = V(a), diff = V(a);
+            sum += V(b);
+            diff -= V(b);
+            EXPECT_EQ(sum, V(a + b)) << a << " + " << b;
+            EXPECT_EQ(sum.is_neg(), a + b < 0 ? 1 : 0) << a << " + " << b;
+            EXPECT_EQ(diff, V(a - b)) << a << " - " << b;
+            EXPECT_EQ(diff.is_neg(), a - b < 0 ? 1 : 0) << a << " - " << b;
+        }
+        vlong self = V(a);
+        self -= self;
+        EXPECT_EQ(self, vlong(0u)) << a;
+        EXPECT_EQ(self.is_neg(), 0) << a;
+        self = V(a);
+        self += self;
+        EXPECT_EQ(self, V(2 * a)) << a;
+    }
+}
+
 TEST(Vlong, ModexpAgreesWithBnModExp) {
     ByteSource src(22);
     BnCtx bc;

@@ -8,7 +8,7 @@
 #include "test_applet.h"
 
 using namespace libapdu;
-using testing_card::Cat;
+using testing_card::Concat;
 using testing_card::Hex;
 using testing_card::RaisedCode;
 
@@ -143,7 +143,7 @@ TEST(FsCommonBerTlv, TagAndLengthRules) {
         {"82 00 83 00", 0x83, true, 0},
     };
     for (const TagCase& c : cases) {
-        const TBytes data = Cat(Hex(c.data), Hex("90 00"));
+        const TBytes data = Concat(Hex(c.data), Hex("90 00"));
         const CBERTLV root = CBERTLV::answer(data);
         if (c.found) {
             CBERTLV e;

@@ -8,7 +8,7 @@
 #include "test_applet.h"
 
 using namespace libapdu;
-using testing_card::Cat;
+using testing_card::Concat;
 using testing_card::Hex;
 using testing_card::RaisedCode;
 using testing_card::ScriptedSender;
@@ -18,7 +18,7 @@ namespace {
 
 class FsHeron : public ::testing::Test {
 protected:
-    void TearDown() override { EXPECT_EQ(card.unconsumed(), 0u) << "scripted commands left unsent"; }
+    void TearDown() override { EXPECT_EQ(card.pending(), 0u) << "scripted commands left unsent"; }
     ScriptedSender card;
     TestApplet<CFSHeron, CErrorHeron> applet{&card};
     IAppFS* fs = applet.fs();
@@ -29,7 +29,7 @@ TEST_F(FsHeron, ResizeIsNotOffered) {
     fs->select({0x3F00, 0x0001});
     EXPECT_EQ(RaisedCode([&] { fs->resize(0); }), 0xFACE);
     EXPECT_EQ(RaisedCode([&] { fs->resize(0x10); }), 0xFACE);
-    EXPECT_EQ(card.sent().size(), 1u);
+    EXPECT_EQ(card.sent.size(), 1u);
 }
 
 TEST_F(FsHeron, RemoveSelectsTheParentDeletesAndMarks) {
@@ -46,8 +46,8 @@ TEST_F(FsHeron, LongWritesGoOutIn245BytePieces) {
     fs->select({0x3F00, 0x0001});
     TBytes data(300);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i);
-    card.expect(Cat(Hex("80 1B 00 00 FB 0E 02 00 00 10 F5"), TBytes(data.begin(), data.begin() + 245)), Hex("90 00"));
-    card.expect(Cat(Hex("80 1B 00 00 3D 0E 02 00 F5 10 37"), TBytes(data.begin() + 245, data.end())), Hex("90 00"));
+    card.expect(Concat(Hex("80 1B 00 00 FB 0E 02 00 00 10 F5"), TBytes(data.begin(), data.begin() + 245)), Hex("90 00"));
+    card.expect(Concat(Hex("80 1B 00 00 3D 0E 02 00 F5 10 37"), TBytes(data.begin() + 245, data.end())), Hex("90 00"));
     fs->write(data, 0);
 }
 

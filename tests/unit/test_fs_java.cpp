@@ -12,7 +12,7 @@
 #include "test_applet.h"
 
 using namespace libapdu;
-using testing_card::Cat;
+using testing_card::Concat;
 using testing_card::Hex;
 using testing_card::RaisedCode;
 using testing_card::ScriptedSender;
@@ -50,7 +50,7 @@ protected:
         applet.reset(GetParam().make(&card));
         fs = applet->fs();
     }
-    void TearDown() override { EXPECT_EQ(card.unconsumed(), 0u) << "scripted commands left unsent"; }
+    void TearDown() override { EXPECT_EQ(card.pending(), 0u) << "scripted commands left unsent"; }
 
     const Family& F() const { return GetParam(); }
     const path& current() const { return dynamic_cast<CFSJavaFamily&>(*fs).currentPath(); }
@@ -203,14 +203,14 @@ TEST_P(FsJavaFamily, ListPagesUntilTheCardHasNoMore) {
         std::vector<unsigned short> ids;
         EXPECT_EQ(RaisedCode([&] { ids = fs->list(c.kind); }), c.code) << c.pages.front().second;
         EXPECT_EQ(ids, c.ids) << c.pages.front().second;
-        EXPECT_EQ(card.unconsumed(), 0u);
+        EXPECT_EQ(card.pending(), 0u);
     }
 }
 
 TEST_P(FsJavaFamily, ListStopsAfterThePageStartingAt65400) {
     selectFolder();
     for (unsigned int start = 0; start <= 65400; start += 100) {
-        const TBytes cmd = Cat(Hex(F().list + std::string(" 01 00 04 09 02")),
+        const TBytes cmd = Concat(Hex(F().list + std::string(" 01 00 04 09 02")),
                                TBytes{static_cast<unsigned char>(start >> 8), static_cast<unsigned char>(start), 0xCD});
         card.expect(cmd, Hex("0A 02 12 34 0B 01 01 90 00"));
     }
@@ -225,7 +225,7 @@ TEST_P(FsJavaFamily, CreateSendsTheDescriptionThenTheChangeMarker) {
     card.expect(F().create + std::string(" 01 00 12 01 01 02 02 02 00 05 03 02 08 00 04 05 0F 10 10 10 10"), "90 00");
     expectMarker();
     fs->create(0x0005, CFileInfo(1, 0x0800, 0x0F, 0x10));
-    EXPECT_EQ(card.sent().back()[7] & 0x01, 0x01) << "the marker's first byte is odd";
+    EXPECT_EQ(card.sent.back()[7] & 0x01, 0x01) << "the marker's first byte is odd";
 
     // A folder takes no size; all five access bytes are its write access.
     card.expect(F().create + std::string(" 01 00 12 01 01 01 02 02 00 07 03 02 00 00 04 05 10 10 10 10 10"), "90 00");
@@ -248,7 +248,7 @@ TEST_P(FsJavaFamily, ChangeMarkersAreFresh) {
         expectMarker();
         fs->create(0x0007, CFileInfo(2, 0, 0, 0x10));
     }
-    const auto& sent = card.sent();
+    const auto& sent = card.sent;
     EXPECT_NE(sent[2], sent[4]);
 }
 
@@ -267,7 +267,7 @@ TEST_P(FsJavaFamily, CreateRefusesBeforeSending) {
     };
     for (const RefusedCreate& c : cases)
         EXPECT_EQ(RaisedCode([&] { fs->create(c.fid, c.info); }), c.code) << c.fid << " size " << c.info.size;
-    EXPECT_EQ(card.sent().size(), 1u);  // only the select
+    EXPECT_EQ(card.sent.size(), 1u);  // only the select
 }
 
 TEST_P(FsJavaFamily, CreateDepthIsLimitedTo30Identifiers) {
@@ -322,7 +322,7 @@ TEST_P(FsJavaFamily, RemoveNeedsAFileBelowTheRoot) {
     card.expect(F().select + std::string(" 00 04 00"), "01 01 01 90 00");
     fs->select({0x3F00});
     EXPECT_EQ(RaisedCode([&] { fs->remove(); }), 0x6900);
-    EXPECT_EQ(card.sent().size(), 1u);
+    EXPECT_EQ(card.sent.size(), 1u);
 }
 
 TEST_P(FsJavaFamily, RemoveStopsWhenTheParentCannotBeSelected) {
@@ -366,8 +366,8 @@ TEST_P(FsJavaFamily, PiecesOutsideTheFileAreRefusedBeforeSending) {
         EXPECT_EQ(RaisedCode([&] { impl.read_bit(piece, c.offset); }), 0x6282) << c.offset;
         EXPECT_EQ(RaisedCode([&] { impl.write_bit(piece, c.offset); }), 0x6A84) << c.offset;
     }
-    EXPECT_EQ(card.unconsumed(), 0u);
-    EXPECT_EQ(card.sent().size(), 4u);  // the selects only
+    EXPECT_EQ(card.pending(), 0u);
+    EXPECT_EQ(card.sent.size(), 4u);  // the selects only
 }
 
 TEST_P(FsJavaFamily, ReadAnswersOfAnotherLengthAreRefused) {
@@ -396,7 +396,7 @@ TEST_P(FsJavaFamily, PiecesTooLongForTheirLengthByteAreRefused) {
 TEST_P(FsJavaFamily, OperationsTheFamilyLacksAreNotSupported) {
     EXPECT_EQ(RaisedCode([&] { fs->selectByName({0x3F00}); }), 0xFACE);
     EXPECT_EQ(RaisedCode([&] { fs->selectByFID(0x3F00); }), 0xFACE);
-    EXPECT_TRUE(card.sent().empty());
+    EXPECT_TRUE(card.sent.empty());
 }
 
 // ---------------------------------------------------------------- round trips
@@ -489,7 +489,7 @@ TEST(FsJava, ResizeSendsTheNewSizeAndKeepsTheDescription) {
     EXPECT_EQ(RaisedCode([&] { fs->resize(0x8000); }), 0x6400);
     card.expect("80 1A 00 00 04 03 02 00 20", "6A 84");
     EXPECT_EQ(RaisedCode([&] { fs->resize(0x20); }), 0x6400);
-    EXPECT_EQ(card.unconsumed(), 0u);
+    EXPECT_EQ(card.pending(), 0u);
 }
 
 }  // namespace

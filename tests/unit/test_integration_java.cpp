@@ -352,7 +352,7 @@ TEST_P(IntegrationFs, ReadsAndWritesAtAnOffsetTouchOnlyTheirBytes) {
     TBytes expected(600, 0);
     std::copy(middle.begin(), middle.end(), expected.begin() + 150);
     EXPECT_TRUE(onCard->content == expected);
-    EXPECT_EQ(t.sent(f->write)[0], testing_card::Cat(Cmd(f->write, "00 00 FB 0E 02 00 96 10 F5"),
+    EXPECT_EQ(t.sent(f->write)[0], testing_card::Concat(Cmd(f->write, "00 00 FB 0E 02 00 96 10 F5"),
                                                      TBytes(middle.begin(), middle.begin() + 245)));
 
     TBytes back(300);

@@ -75,14 +75,14 @@ TEST(Token, UnknownIdentifierRaisesNotSupportedAndKeepsTheCurrentApplet) {
     EXPECT_EQ(CodeOf([&] { token->selectApplet(0x3000); }), 0xFACE);
     EXPECT_EQ(CodeOf([&] { token->checkIfExist(0x3000); }), 0xFACE);
     EXPECT_EQ(token->fs(), before);
-    EXPECT_EQ(script.unconsumed(), 0u);
+    EXPECT_EQ(script.pending(), 0u);
 }
 
 TEST(Token, UseAsAppletSendsNothing) {
     ScriptedSender script;
     auto token = TokenOver(script);
     token->useAsApplet(0x2001);
-    EXPECT_TRUE(script.sent().empty());
+    EXPECT_TRUE(script.sent.empty());
 }
 
 TEST(Applet, ProbeCountsOnlyNineThousand) {
@@ -120,7 +120,7 @@ TEST(Applet, ZudezoZudOffersNoFacet) {
     EXPECT_EQ(CodeOf([&] { applet.bio()->loginType(); }), 0xFACE);
     EXPECT_EQ(CodeOf([&] { applet.session()->endSession(); }), 0xFACE);
     EXPECT_EQ(CodeOf([&] { applet.error()->raiseSW(0x9000); }), 0);
-    EXPECT_TRUE(script.sent().empty());
+    EXPECT_TRUE(script.sent.empty());
 }
 
 TEST(Applet, JavaSelectRepeatsOnceWithTheLengthTheCardAsksFor) {
@@ -143,7 +143,7 @@ TEST(Applet, JavaSelectRepeatsOnceWithTheLengthTheCardAsksFor) {
         if (c.second) script.expect(c.second, c.answer);
         CAppletJava applet(&script);
         EXPECT_EQ(CodeOf([&] { applet.selectTokenApp(); }), c.code) << c.first;
-        EXPECT_EQ(script.unconsumed(), 0u);
+        EXPECT_EQ(script.pending(), 0u);
 
         ScriptedSender probe;
         probe.expect(select, c.first);

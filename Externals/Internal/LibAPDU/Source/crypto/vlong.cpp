@@ -476,8 +476,9 @@ int vlong::cf(const vlong& x) const {
     return neg ? -c : c;
 }
 
-vlong& vlong::operator+=(const vlong& x) {
-    if (negative == x.negative) {
+// x with its sign taken as xNegative: addition, and subtraction with the sign flipped.
+vlong& vlong::addSigned(const vlong& x, int xNegative) {
+    if (negative == xNegative) {
         docopy();
         value->add(*x.value);
     } else if (value->cf(*x.value) >= 0) {
@@ -486,6 +487,7 @@ vlong& vlong::operator+=(const vlong& x) {
     } else {
         vlong t = *this;
         *this = x;
+        negative = xNegative;
         docopy();
         value->subtract(*t.value);
     }
@@ -493,23 +495,9 @@ vlong& vlong::operator+=(const vlong& x) {
     return *this;
 }
 
-vlong& vlong::operator-=(const vlong& x) {
-    if (negative != x.negative) {
-        docopy();
-        value->add(*x.value);
-    } else if (value->cf(*x.value) >= 0) {
-        docopy();
-        value->subtract(*x.value);
-    } else {
-        vlong t = *this;
-        *this = x;
-        negative = 1 - t.negative;
-        docopy();
-        value->subtract(*t.value);
-    }
-    if (is_zero()) negative = 0;
-    return *this;
-}
+vlong& vlong::operator+=(const vlong& x) { return addSigned(x, x.negative); }
+
+vlong& vlong::operator-=(const vlong& x) { return addSigned(x, 1 - x.negative); }
 
 vlong operator+(const vlong& x, const vlong& y) {
     vlong r = x;

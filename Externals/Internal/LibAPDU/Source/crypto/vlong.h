@@ -102,6 +102,7 @@ private:
     vlong_value* value;
     int negative;
     void docopy();
+    vlong& addSigned(const vlong& x, int xNegative);
 };
 
 inline bool operator==(const vlong& x, const vlong& y) { return x.cf(y) == 0; }

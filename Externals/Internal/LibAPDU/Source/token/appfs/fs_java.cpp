@@ -1,6 +1,6 @@
 #include "fs_java.h"
 
-#include "crypto/crypto.h"
+#include "java_marker.h"
 
 namespace libapdu {
 
@@ -113,13 +113,6 @@ TBytes WriteCommand(JavaFamilyCommands::Op op, unsigned short offset, const TByt
     c.push_back(kTagData);
     c.push_back(static_cast<unsigned char>(piece.size()));
     c.insert(c.end(), piece.begin(), piece.end());
-    return c;
-}
-
-TBytes MarkerCommand(JavaFamilyCommands::Op op, const unsigned char (&marker)[16]) {
-    TBytes c = Header(op, 0x00, 0x00);
-    c.insert(c.end(), {0x12, kTagData, 0x10});
-    c.insert(c.end(), marker, marker + 16);
     return c;
 }
 
@@ -288,12 +281,7 @@ void CFSJavaFamily::write_bit(const TBytes& piece, unsigned short offset) {
 
 unsigned short CFSJavaFamily::bit_size() { return kPieceSize; }
 
-void CFSJavaFamily::volatile_update() {
-    unsigned char marker[16];
-    crypto_random(marker, sizeof marker);
-    marker[0] |= 0x01;  // the applet expects an odd first byte
-    checkSW(Exchange(applet, MarkerCommand(m_cmd.marker, marker), kShortReply));
-}
+void CFSJavaFamily::volatile_update() { SendJavaMarker(applet, m_cmd.marker.cla, m_cmd.marker.ins); }
 
 // ---------------------------------------------------------------- CFSJava
 

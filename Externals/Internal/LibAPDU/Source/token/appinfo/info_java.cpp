@@ -5,8 +5,11 @@ namespace libapdu {
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/appinfo/info_java");
 
-const unsigned char kGetDataCla = 0x00, kGetDataIns = 0xCA;
-const unsigned char kChallengeCla = 0x80, kChallengeIns = 0x17;
+const JavaInfoCommands kJavaCommands = {
+    {0x00, 0xCA},  // GET DATA
+    {0x80, 0x17},  // GET CHALLENGE
+};
+
 const size_t kMaxChallenge = 32;
 
 // GET DATA objects; the answer carries each under its own number as tag.
@@ -18,18 +21,21 @@ enum : int { kNone = -1, kSerial = 0x01, kManufactured = 0x04, kColor = 0x05 };
 const path kFipsFile = {0x000A};
 }  // namespace
 
-CInfoJava::CInfoJava(IApplet* applet) : CInfoCommon(applet), m_fips(kFipsUnknown) {}
+CInfoJavaFamily::CInfoJavaFamily(IApplet* applet, const JavaInfoCommands& commands, const wchar_t* source)
+    : CInfoCommon(applet), m_cmd(commands), m_source(source), m_fips(kFipsUnknown) {}
 
-CInfoJava::~CInfoJava() = default;
+CInfoJavaFamily::~CInfoJavaFamily() = default;
 
-TBytes CInfoJava::getData(unsigned char object, int subTag) {
-    const TBytes reply = exchange({kGetDataCla, kGetDataIns, 0x01, object, 0x00}, 256);
-    return objectValue(reply, object, subTag, kSource);
+TBytes CInfoJavaFamily::getData(unsigned char object, int subTag) {
+    const TBytes reply = exchange({m_cmd.getData.cla, m_cmd.getData.ins, 0x01, object, 0x00}, 256);
+    return objectValue(reply, object, subTag, m_source);
 }
 
-TBytes CInfoJava::rnd(size_t n) { return challenge(kChallengeCla, kChallengeIns, n, kMaxChallenge, kSource); }
+TBytes CInfoJavaFamily::rnd(size_t n) {
+    return challenge(m_cmd.challenge.cla, m_cmd.challenge.ins, n, kMaxChallenge, m_source);
+}
 
-bool CInfoJava::isFips() {
+bool CInfoJavaFamily::isFips() {
     if (m_fips != kFipsUnknown) return m_fips == kFipsOn;
     try {
         IAppFS* fs = m_applet->fs();
@@ -45,27 +51,31 @@ bool CInfoJava::isFips() {
     return m_fips == kFipsOn;
 }
 
-TBytes CInfoJava::version(unsigned char) { return getData(kVersion, kNone); }
+TBytes CInfoJavaFamily::version(unsigned char) { return getData(kVersion, kNone); }
 
-TBytes CInfoJava::id(unsigned char) { return getData(kTokenInfo, kSerial); }
+TBytes CInfoJavaFamily::id(unsigned char) { return getData(kTokenInfo, kSerial); }
 
-TBytes CInfoJava::ManufacturingDate() { return getData(kTokenInfo, kManufactured); }
+TBytes CInfoJavaFamily::ManufacturingDate() { return getData(kTokenInfo, kManufactured); }
 
-TBytes CInfoJava::value(unsigned char kind) { return kind == 1 ? ManufacturingDate() : TBytes(); }
+TBytes CInfoJavaFamily::value(unsigned char kind) { return kind == 1 ? ManufacturingDate() : TBytes(); }
 
-unsigned int CInfoJava::color() {
+unsigned int CInfoJavaFamily::color() {
     const TBytes v = getData(kTokenInfo, kColor);
     return leadingNumber(CByteReader(v));
 }
 
-unsigned int CInfoJava::memoryTotal() {
+unsigned int CInfoJavaFamily::memoryTotal() {
     const TBytes v = getData(kMemoryTotal, kNone);
     return leadingNumber(CByteReader(v));
 }
 
-unsigned int CInfoJava::memoryFree() {
+unsigned int CInfoJavaFamily::memoryFree() {
     const TBytes v = getData(kMemoryFree, kNone);
     return leadingNumber(CByteReader(v));
 }
+
+// ---------------------------------------------------------------- CInfoJava
+
+CInfoJava::CInfoJava(IApplet* applet) : CInfoJavaFamily(applet, kJavaCommands, kSource) {}
 
 }  // namespace libapdu

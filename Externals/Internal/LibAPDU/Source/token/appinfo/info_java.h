@@ -1,4 +1,6 @@
-// Information facet of the Java applet.
+// Information facets of the Java applet and of the Heron applet, which shares
+// its design: GET DATA objects, GET CHALLENGE and the FIPS flag file, with other
+// class and instruction bytes.
 #ifndef LIBAPDU_INFO_JAVA_H
 #define LIBAPDU_INFO_JAVA_H
 
@@ -6,10 +8,19 @@
 
 namespace libapdu {
 
-class CInfoJava : public CInfoCommon {
+// Class and instruction bytes of one applet's information commands.
+struct JavaInfoCommands {
+    struct Op {
+        unsigned char cla, ins;
+    };
+    Op getData, challenge;
+};
+
+// The information facet of the Java family. Each family names its own command
+// bytes and its own source file for the errors it raises.
+class CInfoJavaFamily : public CInfoCommon {
 public:
-    explicit CInfoJava(IApplet* applet);
-    ~CInfoJava() override;
+    ~CInfoJavaFamily() override;
 
     TBytes rnd(size_t n) override;
     bool isFips() override;
@@ -22,10 +33,20 @@ public:
 
     TBytes ManufacturingDate();
 
+protected:
+    CInfoJavaFamily(IApplet* applet, const JavaInfoCommands& commands, const wchar_t* source);
+
 private:
     TBytes getData(unsigned char object, int subTag);
 
+    const JavaInfoCommands& m_cmd;
+    const wchar_t* m_source;
     unsigned short m_fips;
+};
+
+class CInfoJava : public CInfoJavaFamily {
+public:
+    explicit CInfoJava(IApplet* applet);
 };
 
 }  // namespace libapdu

@@ -1,23 +1,15 @@
-// Label facet of the Heron applet: the file 0002 of the application, resized to
-// the label's length on every write.
+// Label facet of the Heron applet: the Java applet's label with other
+// instruction bytes for the resize and the change marker.
 #ifndef LIBAPDU_LABEL_HERON_H
 #define LIBAPDU_LABEL_HERON_H
 
-#include "label_common.h"
+#include "label_java.h"
 
 namespace libapdu {
 
-class CLabelHeron : public CLabelCommon {
+class CLabelHeron : public CLabelJavaFamily {
 public:
     explicit CLabelHeron(IApplet* applet);
-    ~CLabelHeron() override;
-
-    TBytes read() override;
-    void write(const TBytes& label) override;
-    int encoding() override;
-
-    // Hands the card a fresh change marker, so that other programs see the token changed.
-    void volatile_update();
 };
 
 }  // namespace libapdu

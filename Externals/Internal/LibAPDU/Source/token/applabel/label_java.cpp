@@ -1,45 +1,46 @@
 #include "label_java.h"
 
-#include "crypto/crypto.h"
+#include "java_marker.h"
 
 namespace libapdu {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/applabel/label_java");
 
-const path kLabelFile = {0x0002};
-const unsigned char kResizeIns = 0x1A;   // the file system's resize of the selected file
-const unsigned char kMarkerIns = 0x1B;   // change marker
-const size_t kMarkerSize = 16;
+const JavaLabelCommands kJavaCommands = {
+    {0x80, 0x1A},  // the file system's resize of the selected file
+    {0x80, 0x1B},  // change marker
+};
 
-TBytes ResizeCommand(size_t length) {
-    TBytes c = {0x80, kResizeIns, 0x00, 0x00, 0x04, 0x03, 0x02};
+const path kLabelFile = {0x0002};
+
+TBytes ResizeCommand(JavaLabelCommands::Op op, size_t length) {
+    TBytes c = {op.cla, op.ins, 0x00, 0x00, 0x04, 0x03, 0x02};
     PutBE16(c, static_cast<unsigned short>(length));
     c.push_back(0x00);
     return c;
 }
-
-TBytes MarkerCommand(const TBytes& marker) {
-    return Join({0x80, kMarkerIns, 0x00, 0x00, 0x12, 0x10, 0x10}, marker);
-}
 }  // namespace
 
-CLabelJava::CLabelJava(IApplet* applet) : CLabelCommon(applet) {}
+CLabelJavaFamily::CLabelJavaFamily(IApplet* applet, const JavaLabelCommands& commands, const wchar_t* source)
+    : CLabelCommon(applet), m_cmd(commands), m_source(source) {}
 
-CLabelJava::~CLabelJava() = default;
+CLabelJavaFamily::~CLabelJavaFamily() = default;
 
-int CLabelJava::encoding() { return kEncodingUtf8; }
+void CLabelJavaFamily::raise(unsigned short code, unsigned long line) const { ExternalRaise(code, m_source, line); }
 
-TBytes CLabelJava::read() {
+int CLabelJavaFamily::encoding() { return kEncodingUtf8; }
+
+TBytes CLabelJavaFamily::read() {
     fs()->select(kLabelFile);
     return FileRead(adapter());
 }
 
-void CLabelJava::write(const TBytes& label) {
-    if (label.size() > kMaxLabel) LIBAPDU_RAISE(kSwBadArgument);
+void CLabelJavaFamily::write(const TBytes& label) {
+    if (label.size() > kMaxLabel) raise(kSwBadArgument, __LINE__);
     fs()->select(kLabelFile);
     TBytes reply(256, 0);
-    m_applet->sender()->send(ResizeCommand(label.size()), reply);
+    m_applet->sender()->send(ResizeCommand(m_cmd.resize, label.size()), reply);
     CheckSW(m_applet, reply);
     // The file is selected once more after the resize, before it is written.
     IAppFS* f = fs();
@@ -48,13 +49,10 @@ void CLabelJava::write(const TBytes& label) {
     volatile_update();
 }
 
-void CLabelJava::volatile_update() {
-    TBytes marker(kMarkerSize, 0);
-    crypto_random(marker.data(), marker.size());
-    marker[0] |= 0x01;  // the card expects the lowest bit of the first byte set
-    TBytes reply(2, 0);
-    m_applet->sender()->send(MarkerCommand(marker), reply);
-    CheckSW(m_applet, reply);
-}
+void CLabelJavaFamily::volatile_update() { SendJavaMarker(m_applet, m_cmd.marker.cla, m_cmd.marker.ins); }
+
+// ---------------------------------------------------------------- CLabelJava
+
+CLabelJava::CLabelJava(IApplet* applet) : CLabelJavaFamily(applet, kJavaCommands, kSource) {}
 
 }  // namespace libapdu

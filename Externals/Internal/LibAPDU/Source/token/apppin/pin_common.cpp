@@ -118,4 +118,13 @@ TBytes CPinCommon::exchange(const TBytes& command, size_t capacity) {
 
 void CPinCommon::clearKeySlots() { m_owner->pack()->keyClear(); }
 
+void CPinCommon::verify(const TBytes& command, PinInfo& status, const std::function<void()>& accepted) {
+    const unsigned short sw = statusOf(transmit(command));
+    if (status.triesLeft != 0) --status.triesLeft;
+    judge(sw);
+    if (accepted) accepted();
+    status.triesLeft = status.triesMax;
+    status.loginState = kLoginVerified;
+}
+
 }  // namespace libapdu

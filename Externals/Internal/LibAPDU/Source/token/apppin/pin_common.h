@@ -4,6 +4,8 @@
 #ifndef LIBAPDU_PIN_COMMON_H
 #define LIBAPDU_PIN_COMMON_H
 
+#include <functional>
+
 #include "libapdu.internal.h"
 
 namespace libapdu {
@@ -108,6 +110,11 @@ protected:
     TBytes exchange(const TBytes& command, size_t capacity = 2);
     // Empties the owner's key slots (FACE when the applet has no pack facet).
     void clearKeySlots();
+    // Sends a PIN verification and keeps `status` in step with the card's try
+    // counter: the attempt costs one try (never below zero) before a refusal is
+    // raised. Once the card accepted, `accepted` (when given) runs, then every try
+    // is restored and the PIN is marked verified.
+    void verify(const TBytes& command, PinInfo& status, const std::function<void()>& accepted = nullptr);
 
     path m_pathUser;
     path m_pathAdmin;

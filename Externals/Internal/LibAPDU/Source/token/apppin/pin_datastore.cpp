@@ -62,12 +62,7 @@ void CPinDataStore::login(const TBytes& pin) {
     CPinCommand c(0x80, 0x10, 0x10, 0x00);
     c.byte(static_cast<unsigned char>(m_reference)).lengthOf(pin).bytes(pin);
     const CSecretBytes command(c.build());
-
-    const unsigned short sw = statusOf(transmit(command.get()));
-    if (m_info.triesLeft != 0) --m_info.triesLeft;
-    judge(sw);
-    m_info.triesLeft = m_info.triesMax;
-    m_info.loginState = kLoginVerified;
+    verify(command.get(), m_info);
 }
 
 void CPinDataStore::change(const TBytes& newPin) {

@@ -62,12 +62,7 @@ void CPinGost::login(const TBytes& pin) {
 
     // The PIN of an earlier login must not outlive a new attempt, whatever its outcome.
     clearKeySlots();
-    const unsigned short sw = statusOf(transmit(command.get()));
-    if (m_info.triesLeft != 0) --m_info.triesLeft;
-    judge(sw);
-    owner()->pack()->keySet(kCurrentPinSlot, pin);
-    m_info.triesLeft = m_info.triesMax;
-    m_info.loginState = kLoginVerified;
+    verify(command.get(), m_info, [&] { owner()->pack()->keySet(kCurrentPinSlot, pin); });
 }
 
 void CPinGost::change(const TBytes& newPin) {

@@ -69,12 +69,7 @@ void CPinGost2::login(const TBytes& pin) {
     CPinCommand c(0x80, 0x0A, 0x10, 0x00);
     c.byte(kPinReference).lengthOf(pin).bytes(pin);
     const CSecretBytes command(c.build());
-
-    const unsigned short sw = statusOf(transmit(command.get()));
-    if (m_info.triesLeft != 0) --m_info.triesLeft;
-    judge(sw);
-    m_info.triesLeft = m_info.triesMax;
-    m_info.loginState = kLoginVerified;
+    verify(command.get(), m_info);
 }
 
 void CPinGost2::change(const TBytes& newPin) {

@@ -18,12 +18,10 @@ void CPinWren::NamesInitProc() { m_pathUser.push_back(1); }
 int CPinWren::encoding() { return kPinEncodingLocale; }
 
 PinInfo CPinWren::info() {
-    PinInfo p;
+    // The applet reports neither tries nor login state; only the length limits are known.
+    PinInfo p = UnknownPinInfo();
     p.minLength = 4;
     p.maxLength = 16;
-    p.triesLeft = kTriesUnknown;
-    p.triesMax = kTriesUnknown;
-    p.loginState = kLoginUnknown;
     return p;
 }
 
