@@ -162,7 +162,7 @@ public:
                 const TBytes want = {0x80, m_challengeIns, 0x01, 0x00, 0x08};
                 EXPECT_EQ(ToHex(command), ToHex(want)) << "the secure-messaging challenge";
                 EXPECT_EQ(response.size(), 10u);
-                response = Cat(s.prot.challenge, {0x90, 0x00});
+                response = Concat(s.prot.challenge, {0x90, 0x00});
                 s.challengeSent = true;
                 return;
             }
@@ -287,8 +287,8 @@ private:
         if (p.form == ProtectedStep::kRawBody) {
             body = p.rawBody;
         } else if (p.form == ProtectedStep::kNoData) {
-            body = Cat(body, Hex("99 02"));
-            body = Cat(body, p.sw);
+            body = Concat(body, Hex("99 02"));
+            body = Concat(body, p.sw);
         } else {
             const TBytes answerIv = Hex("A1 A2 A3 A4 A5 A6 A7 A8");
             const TBytes c = TdesCbc(k3, Pad2(p.answerData), answerIv, true);
@@ -298,13 +298,13 @@ private:
                 e32.push_back(static_cast<unsigned char>(c.size() >> 8));
             }
             e32.push_back(static_cast<unsigned char>(c.size() & 0xFF));
-            e32 = Cat(e32, c);
-            const TBytes e22 = Cat(Hex("22 08"), answerIv);
-            body = p.ivFirst ? Cat(Cat(body, e22), e32) : Cat(Cat(body, e32), e22);
+            e32 = Concat(e32, c);
+            const TBytes e22 = Concat(Hex("22 08"), answerIv);
+            body = p.ivFirst ? Concat(Concat(body, e22), e32) : Concat(Concat(body, e32), e22);
         }
-        TBytes answerMac = SmMac(k4, Cat(Cat(Cat(body, nonce), p.sw), Hex("0D 08")));
+        TBytes answerMac = SmMac(k4, Concat(Concat(Concat(body, nonce), p.sw), Hex("0D 08")));
         if (p.spoilMac) answerMac[0] ^= 0x01;
-        return Cat(Cat(Cat(body, Hex("0D 08")), answerMac), p.sw);
+        return Concat(Concat(Concat(body, Hex("0D 08")), answerMac), p.sw);
     }
 
     unsigned char m_challengeIns;

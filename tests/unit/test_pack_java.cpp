@@ -11,7 +11,7 @@
 #include "test_applet.h"
 
 using namespace libapdu;
-using testing_card::Cat;
+using testing_card::Concat;
 using testing_card::Hex;
 using testing_card::JavaCardPeer;
 using testing_card::ProtectedStep;
@@ -57,7 +57,7 @@ TBytes Command(const std::string& header, size_t dataSize, const std::string& le
         c.push_back(static_cast<unsigned char>(dataSize));
     }
     for (size_t i = 0; i < dataSize; ++i) c.push_back(static_cast<unsigned char>(i * 7 + 1));
-    return Cat(c, Hex(le));
+    return Concat(c, Hex(le));
 }
 
 class PackJavaFamily : public ::testing::TestWithParam<Family> {
@@ -238,7 +238,7 @@ TEST_P(PackJavaFamily, ReadsTheAnswerForms) {
         TBytes out;
         EXPECT_EQ(RaisedCode([&] { applet->pack()->sm(inner, out); }), c.code);
         if (c.code == -1) {
-            EXPECT_EQ(ToHex(out), c.output ? std::string(c.output) : ToHex(Cat(p.answerData, Hex("90 00"))));
+            EXPECT_EQ(ToHex(out), c.output ? std::string(c.output) : ToHex(Concat(p.answerData, Hex("90 00"))));
         }
     }
 }

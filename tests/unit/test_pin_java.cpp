@@ -15,7 +15,7 @@
 #include "test_applet.h"
 
 using namespace libapdu;
-using testing_card::Cat;
+using testing_card::Concat;
 using testing_card::Hex;
 using testing_card::JavaCardPeer;
 using testing_card::JavaKey;
@@ -106,7 +106,7 @@ protected:
     void expectSelectDf() { card.expect(std::string(F().select) + " 08 04 04 66 66 50 00 00", "01 01 01 90 00"); }
     void expectSalt() {
         card.expect(std::string(F().select) + " 08 04 06 66 66 50 00 00 0F 00", "01 01 02 03 02 00 14 90 00");
-        card.expect(Hex(std::string(F().read) + " 00 00 04 0E 02 00 00 14"), Cat(kSalt, Hex("90 00")));
+        card.expect(Hex(std::string(F().read) + " 00 00 04 0E 02 00 00 14"), Concat(kSalt, Hex("90 00")));
     }
     void expectInfo(unsigned char p2, const std::string& answer) {
         card.expect("80 " + H(F().infoIns) + " 00 " + H(p2) + " 05 10 03 23 06 20 00", answer);
@@ -116,9 +116,9 @@ protected:
         expectInfo(0x11, answer);
         pin().select({0x11});
     }
-    void expectChallenge() { card.expect(Hex("80 " + H(F().challengeIns) + " 00 00 08"), Cat(kChallenge, Hex("90 00"))); }
+    void expectChallenge() { card.expect(Hex("80 " + H(F().challengeIns) + " 00 00 08"), Concat(kChallenge, Hex("90 00"))); }
     void expectLoginCommand(unsigned char ref, const TBytes& key, const std::string& answer = "90 00") {
-        card.expect(Cat(Hex("80 " + H(F().loginIns) + " 00 " + H(ref) + " 0A 10 08"), TdesBlock(key, kChallenge)),
+        card.expect(Concat(Hex("80 " + H(F().loginIns) + " 00 " + H(ref) + " 0A 10 08"), TdesBlock(key, kChallenge)),
                     Hex(answer));
     }
     // A login with a key from the salt: salt, challenge, the PIN folder where the
@@ -137,7 +137,7 @@ protected:
         EXPECT_EQ(m[7] & 0x01, 1) << "the marker's first byte is odd";
     }
     TBytes keyChangeCommand(unsigned char ins, unsigned char ref, const TBytes& key) {
-        return Cat(Hex("80 " + H(ins) + " 00 " + H(ref) + " 1A 10 18"), key);
+        return Concat(Hex("80 " + H(ins) + " 00 " + H(ref) + " 1A 10 18"), key);
     }
     void expectSlots(const std::vector<TBytes>& keys) {
         for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(ToHex(applet->pack()->keyGet(i)), ToHex(keys[i])) << i;
@@ -401,7 +401,7 @@ TEST_P(PinJavaFamily, FipsChangeWithoutLoginSendsNothingProtected) {
     expectSalt();
     expectSelectDf();
     // The challenge goes out; the protected command cannot be built.
-    card.expect(Hex("80 " + H(F().challengeIns) + " 01 00 08"), Cat(kChallenge, Hex("90 00")));
+    card.expect(Hex("80 " + H(F().challengeIns) + " 01 00 08"), Concat(kChallenge, Hex("90 00")));
     EXPECT_EQ(RaisedCode([&] { pin().change(kNewPin); }), 0x6900);
 }
 
