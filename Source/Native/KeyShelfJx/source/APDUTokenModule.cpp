@@ -117,17 +117,23 @@ void CAPDUTokenModule::CInstanceRef::ReleaseIfUnused() {
 }
 
 CAPDUTokenModule::CTokenCall::CTokenCall(CAPDUTokenModule& module, long long tokenKey) {
+    // A handle that names no token is refused here rather than left to the operation:
+    // going on without the lock, the call could meet a token created meanwhile at the
+    // same address and hand its transport this thread's environment while another
+    // thread is sending through it.
     for (;;) {
         {
             CAutoCSLock guard(module.m_lock);
             auto it = module.m_tokens.find(tokenKey);
-            if (it == module.m_tokens.end()) return;  // the operation raises "not found" itself
+            if (it == module.m_tokens.end()) ModuleError(kErrNotFound, __LINE__);
             m_mutex = it->second.callMutex;
         }
         m_lock = std::unique_lock<std::recursive_mutex>(*m_mutex);
         CAutoCSLock guard(module.m_lock);
         auto it = module.m_tokens.find(tokenKey);
-        if (it == module.m_tokens.end() || it->second.callMutex == m_mutex) return;
+        // Destroyed while we waited for its last call to end.
+        if (it == module.m_tokens.end()) ModuleError(kErrNotFound, __LINE__);
+        if (it->second.callMutex == m_mutex) return;
         m_lock.unlock();  // the handle now names another token: serialise on that one
     }
 }
