@@ -207,8 +207,11 @@ long long CAPDUTokenModule::CreateToken(JNIEnv* env, jobject card) {
     transport->select_applet(first);
     token->switchToApplet(first);
 
-    m_tokens[handle] = Entry{token, std::make_shared<std::recursive_mutex>()};
+    // Everything that can fail comes before the registration, so a failed call leaves
+    // no token behind that Java never got a handle for.
+    auto callMutex = std::make_shared<std::recursive_mutex>();
     m_openedDirNames[handle] = 0;
+    m_tokens[handle] = Entry{token, callMutex};
     return handle;
 }
 
