@@ -299,6 +299,10 @@ void CAPDUTokenModule::StoreFile(long long tokenKey, int file, const TBytes& dat
     libapdu::path p = FilePath(tokenKey, file);
     // Refused before anything is created: a file holds at most 65535 bytes.
     if (data.size() > 0xFFFF) libapdu::ExternalRaise(0x6B00, kSource, __LINE__);
+    // With no directory open the file would land in a directory 0000 made for it, which
+    // no open names and no read reaches: the store would report success for bytes
+    // that are lost.
+    RequireOpenedDir(tokenKey);
     libapdu::IAppFS* fs = token->fs();
     if (!SelectFound(fs, p)) {
         for (const CPFileInfo& row : kContainerFiles) {
