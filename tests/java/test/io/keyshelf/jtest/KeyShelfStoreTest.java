@@ -215,6 +215,10 @@ class KeyShelfStoreTest {
                     (Executable) () -> KeyShelfJx.changePin(t.card, h, "1".toCharArray(), null)});
                 cases.add(new Object[] {"change, new empty", UnrecoverableKeyException.class, "New pin missing",
                     (Executable) () -> KeyShelfJx.changePin(t.card, h, "1".toCharArray(), new char[0])});
+                cases.add(new Object[] {"login, PIN of 65536", IOException.class, bad,
+                    (Executable) () -> KeyShelfJx.Login(t.card, h, new char[65536])});
+                cases.add(new Object[] {"change, new PIN of 65536", IOException.class, bad,
+                    (Executable) () -> KeyShelfJx.changePin(t.card, h, "1".toCharArray(), new char[65536])});
                 cases.add(new Object[] {"dir name null", IOException.class, UNKNOWN,
                     (Executable) () -> KeyShelfJx.openDir(t.card, h, null, true)});
                 cases.add(new Object[] {"dir name 10000", IOException.class, UNKNOWN,
