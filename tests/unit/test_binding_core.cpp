@@ -82,3 +82,20 @@ TEST(ConvertDir, ReadsOneHexNumberByItsTrueValue) {
         }
     }
 }
+
+// A call on a handle that names no token must not go on without the token's call lock:
+// it is refused where the lock would be taken, before the Java parameters are handed on.
+TEST(TokenModuleCall, HandleThatNamesNoTokenIsRefusedWhereTheLockIsTaken) {
+    CAPDUTokenModule::CInstanceRef module;
+    for (long long key : {0LL, 1LL, -1LL, 0x7FFFFFFFFFFFFFFFLL}) {
+        try {
+            CAPDUTokenModule::CTokenCall call(*module, key);
+            ADD_FAILURE() << "handle " << key << " was let through";
+        } catch (const CAException& e) {
+            EXPECT_EQ(e.code(), static_cast<long>(0x80070490L)) << key;
+        }
+        // Nothing was registered on the way.
+        EXPECT_EQ(module->NumberOfTokens(), 0u);
+    }
+    module.ReleaseIfUnused();
+}

@@ -117,17 +117,23 @@ void CAPDUTokenModule::CInstanceRef::ReleaseIfUnused() {
 }
 
 CAPDUTokenModule::CTokenCall::CTokenCall(CAPDUTokenModule& module, long long tokenKey) {
+    // A handle that names no token is refused here rather than left to the operation:
+    // going on without the lock, the call could meet a token created meanwhile at the
+    // same address and hand its transport this thread's environment while another
+    // thread is sending through it.
     for (;;) {
         {
             CAutoCSLock guard(module.m_lock);
             auto it = module.m_tokens.find(tokenKey);
-            if (it == module.m_tokens.end()) return;  // the operation raises "not found" itself
+            if (it == module.m_tokens.end()) ModuleError(kErrNotFound, __LINE__);
             m_mutex = it->second.callMutex;
         }
         m_lock = std::unique_lock<std::recursive_mutex>(*m_mutex);
         CAutoCSLock guard(module.m_lock);
         auto it = module.m_tokens.find(tokenKey);
-        if (it == module.m_tokens.end() || it->second.callMutex == m_mutex) return;
+        // Destroyed while we waited for its last call to end.
+        if (it == module.m_tokens.end()) ModuleError(kErrNotFound, __LINE__);
+        if (it->second.callMutex == m_mutex) return;
         m_lock.unlock();  // the handle now names another token: serialise on that one
     }
 }
@@ -201,8 +207,11 @@ long long CAPDUTokenModule::CreateToken(JNIEnv* env, jobject card) {
     transport->select_applet(first);
     token->switchToApplet(first);
 
-    m_tokens[handle] = Entry{token, std::make_shared<std::recursive_mutex>()};
+    // Everything that can fail comes before the registration, so a failed call leaves
+    // no token behind that Java never got a handle for.
+    auto callMutex = std::make_shared<std::recursive_mutex>();
     m_openedDirNames[handle] = 0;
+    m_tokens[handle] = Entry{token, callMutex};
     return handle;
 }
 
@@ -290,6 +299,10 @@ void CAPDUTokenModule::StoreFile(long long tokenKey, int file, const TBytes& dat
     libapdu::path p = FilePath(tokenKey, file);
     // Refused before anything is created: a file holds at most 65535 bytes.
     if (data.size() > 0xFFFF) libapdu::ExternalRaise(0x6B00, kSource, __LINE__);
+    // With no directory open the file would land in a directory 0000 made for it, which
+    // no open names and no read reaches: the store would report success for bytes
+    // that are lost.
+    RequireOpenedDir(tokenKey);
     libapdu::IAppFS* fs = token->fs();
     if (!SelectFound(fs, p)) {
         for (const CPFileInfo& row : kContainerFiles) {

@@ -59,7 +59,8 @@ public:
 
     // Serialises the calls on one token: held by an entry point from the refresh of
     // the Java parameters to the end of its module operation, so two threads never
-    // share the stored environment or interleave their APDUs.
+    // share the stored environment or interleave their APDUs. Raises the module's
+    // not-found error (80070490) when the handle names no token.
     class CTokenCall {
     public:
         CTokenCall(CAPDUTokenModule& module, long long tokenKey);

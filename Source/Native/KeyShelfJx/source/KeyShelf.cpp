@@ -34,12 +34,17 @@ void PinArgument(JNIEnv* env, jcharArray pin, unsigned short missing, CSecretTex
     const jsize n = env->GetArrayLength(pin);
     CheckJava(env);
     if (n == 0) libapdu::ExternalRaise(missing, kSource, __LINE__);
+    // No card command carries a PIN this long; refused before a copy of four bytes a
+    // character (and the encoded copies after it) is made of it.
+    if (n > 0xFFFF) libapdu::ExternalRaise(0x6B00, kSource, __LINE__);
+    // Sized before the elements are taken: nothing may throw while they are held, or
+    // they would never be released.
+    out.text.resize(static_cast<size_t>(n));
     jchar* chars = env->GetCharArrayElements(pin, nullptr);
     if (!chars) {
         CheckJava(env);
         throw std::bad_alloc();
     }
-    out.text.resize(static_cast<size_t>(n));
     for (jsize i = 0; i < n; ++i) out.text[static_cast<size_t>(i)] = static_cast<wchar_t>(chars[i]);
     env->ReleaseCharArrayElements(pin, chars, JNI_ABORT);
 }

@@ -1,5 +1,7 @@
 #include "Z6EZSender.h"
 
+#include <algorithm>
+
 namespace KOVA {
 namespace APDUSupport {
 
@@ -174,12 +176,15 @@ TBytes Z6EZSender::atr() {
     jbyteArray bytes = static_cast<jbyteArray>(env->CallObjectMethod(atrObject, getBytes));
     if (Failed(env) || !bytes) return result;
     const jsize n = env->GetArrayLength(bytes);
+    // Sized before the elements are taken: nothing may throw while they are held.
+    result.resize(static_cast<size_t>(n));
     jbyte* elements = env->GetByteArrayElements(bytes, nullptr);
     if (!elements) {
         Failed(env);
+        result.clear();
         return result;
     }
-    result.assign(reinterpret_cast<unsigned char*>(elements), reinterpret_cast<unsigned char*>(elements) + n);
+    std::copy(elements, elements + n, reinterpret_cast<jbyte*>(result.data()));
     env->ReleaseByteArrayElements(bytes, elements, 0);
     return result;
 }

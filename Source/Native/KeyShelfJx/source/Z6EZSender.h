@@ -14,6 +14,9 @@ class Z6EZSender : public libapdu::ISender {
 public:
     Z6EZSender(JNIEnv* env, jobject card);
     ~Z6EZSender() override;
+    // Owns global references: a copy would release them twice.
+    Z6EZSender(const Z6EZSender&) = delete;
+    Z6EZSender& operator=(const Z6EZSender&) = delete;
 
     void send(const libapdu::TBytes& command, libapdu::TBytes& response) override;
     libapdu::TBytes atr() override;

@@ -2,6 +2,8 @@ package io.keyshelf.jtest;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.util.ArrayList;
@@ -112,6 +114,73 @@ class KeyShelfConcurrencyTest {
                 assertArrayEquals(want, out, "file F00" + (w + 1));
             }
             KeyShelfJx.destroyToken(t.card, h);
+        }
+    }
+
+    /** destroyToken while another thread's call is inside the card: it waits for that call to end. */
+    @Test
+    @Timeout(value = 60, unit = TimeUnit.SECONDS)
+    void destroyWaitsForTheCallInsideTheToken() throws Exception {
+        try (SimToken t = SimToken.start("java")) {
+            GateCard gate = new GateCard(t.card);
+            long h = KeyShelfJx.createToken(gate);
+            ExecutorService pool = Executors.newFixedThreadPool(2);
+            try {
+                gate.arm();
+                Future<?> call = pool.submit(() -> KeyShelfJx.openDir(gate, h, "5", true));
+                assertTrue(gate.awaitEntered(20), "the call never reached the card");
+                Future<?> destroy = pool.submit(() -> KeyShelfJx.destroyToken(gate, h));
+                // Whatever the scheduling, the destruction cannot end while the call is held.
+                Thread.sleep(200);
+                assertFalse(destroy.isDone(), "the token was destroyed under a running call");
+                gate.release();
+                call.get(30, TimeUnit.SECONDS);  // ran whole, on a live token
+                destroy.get(30, TimeUnit.SECONDS);
+            } finally {
+                gate.release();
+                pool.shutdownNow();
+            }
+            KeyShelfLibrary.assertFails(java.io.IOException.class, "Unknown error", () -> KeyShelfJx.getDirList(gate, h));
+            long again = KeyShelfJx.createToken(t.card);
+            assertEquals("5", KeyShelfJx.getDirList(t.card, again));
+            KeyShelfJx.destroyToken(t.card, again);
+        }
+    }
+
+    /**
+     * Tokens created and destroyed on several threads at once, with no token living
+     * throughout: the module is released and made anew under the calls.
+     */
+    @Test
+    @Timeout(value = 90, unit = TimeUnit.SECONDS)
+    void tokensComeAndGoOnManyThreads() throws Exception {
+        final int workers = 4, rounds = 8;
+        List<SimToken> tokens = new ArrayList<>();
+        try {
+            for (int w = 0; w < workers; w++) tokens.add(SimToken.start(w % 2 == 0 ? "java" : "heron", "--serial", "0" + w));
+            ExecutorService pool = Executors.newFixedThreadPool(workers);
+            try {
+                List<Future<?>> jobs = new ArrayList<>();
+                for (int w = 0; w < workers; w++) {
+                    final SimToken t = tokens.get(w);
+                    final String serial = w + "\\";
+                    jobs.add(pool.submit(() -> {
+                        for (int r = 0; r < rounds; r++) {
+                            long h = KeyShelfJx.createToken(t.card);
+                            assertEquals(serial, KeyShelfJx.getTokenSerial(t.card, h));
+                            // The handle is not tried again here: a token that another thread
+                            // creates next may get the same one.
+                            KeyShelfJx.destroyToken(t.card, h);
+                        }
+                        return null;
+                    }));
+                }
+                for (Future<?> f : jobs) f.get(80, TimeUnit.SECONDS);
+            } finally {
+                pool.shutdownNow();
+            }
+        } finally {
+            for (SimToken t : tokens) t.close();
         }
     }
 

@@ -4,6 +4,7 @@ import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
 import static io.keyshelf.jtest.KeyShelfLibrary.pinPending;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
@@ -214,6 +215,10 @@ class KeyShelfStoreTest {
                     (Executable) () -> KeyShelfJx.changePin(t.card, h, "1".toCharArray(), null)});
                 cases.add(new Object[] {"change, new empty", UnrecoverableKeyException.class, "New pin missing",
                     (Executable) () -> KeyShelfJx.changePin(t.card, h, "1".toCharArray(), new char[0])});
+                cases.add(new Object[] {"login, PIN of 65536", IOException.class, bad,
+                    (Executable) () -> KeyShelfJx.Login(t.card, h, new char[65536])});
+                cases.add(new Object[] {"change, new PIN of 65536", IOException.class, bad,
+                    (Executable) () -> KeyShelfJx.changePin(t.card, h, "1".toCharArray(), new char[65536])});
                 cases.add(new Object[] {"dir name null", IOException.class, UNKNOWN,
                     (Executable) () -> KeyShelfJx.openDir(t.card, h, null, true)});
                 cases.add(new Object[] {"dir name 10000", IOException.class, UNKNOWN,
@@ -226,6 +231,10 @@ class KeyShelfStoreTest {
                     (Executable) () -> read(t, h, 0xF001, 4)});
                 cases.add(new Object[] {"size, no dir open", IOException.class, UNKNOWN,
                     (Executable) () -> KeyShelfJx.getFileSize(t.card, h, 0xF001)});
+                // Stored with no directory open, a key-container file would go into a directory
+                // 0000 made for it, which no read can reach: refused instead of reported stored.
+                cases.add(new Object[] {"store, no dir open", IOException.class, UNKNOWN,
+                    (Executable) () -> KeyShelfJx.storeFile(t.card, h, 0xF003, new byte[4], false)});
                 for (int file : new int[] {-1, 0x10000, Integer.MIN_VALUE, Integer.MAX_VALUE}) {
                     String n = String.format(" %x", file);
                     cases.add(new Object[] {"store" + n, IOException.class, bad,
@@ -265,6 +274,7 @@ class KeyShelfStoreTest {
                     assertFails((String) c[0], type, (String) c[2], (Executable) c[3]);
                     assertEquals(before, t.commands(), c[0] + " reached the card");
                 }
+                assertFalse(t.tree().contains("0000/"), t.tree());
                 // An empty name, or one without hexadecimal digits, names directory 0000 (which this
                 // card does not take as a directory), and leaves no directory open.
                 KeyShelfJx.openDir(t.card, h, "4", false);
