@@ -27,7 +27,8 @@ import javax.smartcardio.ResponseAPDU;
  * required), bench.warmup (rounds, 15), bench.rounds (timed rounds, 31), bench.batch
  * (calls per batch, 0 = sized to about 20 ms per batch), bench.warmupMillis (least warm-up
  * time per operation, 2000), bench.latencyNanos (time the card takes per answer, 0: what the
- * road costs next to a real card; the target applies to 0).
+ * road costs next to a real card; the target applies to 0), bench.only (measure only the
+ * operations whose name starts with this, e.g. "getFileSize", for a profiler).
  */
 public final class JavaRoadBench {
     private static final double TARGET = 1.10;
@@ -246,7 +247,9 @@ public final class JavaRoadBench {
                 "bare ns/call median [p10-p90]", "library ns/call median [p10-p90]", "ratio", "paired", "+ns/APDU",
                 "target");
         boolean allMet = true;
+        final String only = System.getProperty("bench.only", "");
         for (Operation op : ops) {
+            if (!only.isEmpty() && !op.name.startsWith(only)) continue;
             Result r = measure(op, warmup, warmupMillis, rounds, batch);
             double ratio = r.ratioOfMedians(), paired = percentile(r.ratio, 0.5);
             boolean met = paired <= TARGET;
