@@ -254,13 +254,17 @@ public final class JavaRoadBench {
             double ratio = r.ratioOfMedians(), paired = percentile(r.ratio, 0.5);
             boolean met = paired <= TARGET;
             allMet &= met;
+            // The target is for a card that answers at once; with latency the ratio only shows the share.
+            String verdict = latencyNanos > 0 ? "-" : met ? "met" : "NOT MET";
             System.out.printf(Locale.ROOT, "%-17s %5d  %9.0f [%6.0f-%6.0f]     %9.0f [%6.0f-%6.0f]          %8.3f %8.3f %10.0f  %s%n",
                     op.name, op.apdus.size(), r.bareMedian(), percentile(r.bare, 0.1), percentile(r.bare, 0.9),
                     r.libraryMedian(), percentile(r.library, 0.1), percentile(r.library, 0.9), ratio, paired,
-                    (r.libraryMedian() - r.bareMedian()) / op.apdus.size(), met ? "met" : "NOT MET");
+                    (r.libraryMedian() - r.bareMedian()) / op.apdus.size(), verdict);
         }
-        System.out.printf(Locale.ROOT, "%ntarget: library/bare <= %.2f (paired median): %s%n", TARGET,
-                allMet ? "met for every operation" : "not met");
+        if (latencyNanos == 0) {
+            System.out.printf(Locale.ROOT, "%ntarget: library/bare <= %.2f (paired median): %s%n", TARGET,
+                    allMet ? "met for every operation" : "not met");
+        }
         KeyShelfJx.closeDir(card, h, false);
         KeyShelfJx.destroyToken(card, h);
     }
