@@ -70,8 +70,10 @@ Z6EZSender::Z6EZSender(JNIEnv* env, jobject card) : m_env(env), m_card(card) {
         Unusable(env, __LINE__);
     }
     m_commandInit = env->GetMethodID(m_commandClass, "<init>", "([B)V");
-    if (!Failed(env)) m_getBytes = env->GetMethodID(m_responseClass, "getBytes", "()[B");
-    if (Failed(env) || !m_commandInit || !m_getBytes) {
+    if (!Failed(env)) m_getData = env->GetMethodID(m_responseClass, "getData", "()[B");
+    if (!Failed(env)) m_getSW1 = env->GetMethodID(m_responseClass, "getSW1", "()I");
+    if (!Failed(env)) m_getSW2 = env->GetMethodID(m_responseClass, "getSW2", "()I");
+    if (Failed(env) || !m_commandInit || !m_getData || !m_getSW1 || !m_getSW2) {
         env->DeleteGlobalRef(m_commandClass);
         env->DeleteGlobalRef(m_responseClass);
         Unusable(env, __LINE__);
@@ -138,18 +140,24 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
     jobject rapdu = env->CallObjectMethod(channel, m_sendAPDUMethodID, capdu);
     if (Failed(env) || !rapdu) return;
 
-    // ResponseAPDU is a final class whose bytes are the data followed by SW1 and SW2,
-    // each status byte 0..255 and never fewer than two bytes: getBytes hands over
-    // exactly what getData, getSW1 and getSW2 give one by one, in one call into the
-    // JVM instead of three (each call into Java costs more than a fast card's answer).
-    jbyteArray bytes = static_cast<jbyteArray>(env->CallObjectMethod(rapdu, m_getBytes));
-    if (Failed(env) || !bytes) return;
-    const jsize n = env->GetArrayLength(bytes);
-    if (Failed(env) || n < 2) return;
+    jbyteArray data = static_cast<jbyteArray>(env->CallObjectMethod(rapdu, m_getData));
+    if (Failed(env) || !data) return;
+    const jint sw1 = env->CallIntMethod(rapdu, m_getSW1);
+    if (Failed(env)) return;
+    const jint sw2 = env->CallIntMethod(rapdu, m_getSW2);
+    if (Failed(env) || sw1 < 0 || sw1 > 255 || sw2 < 0 || sw2 > 255) return;
+    const jsize n = env->GetArrayLength(data);
+    if (Failed(env)) return;
+
     // Filled in place: the facets hand over a buffer already large enough for the answer.
-    response.resize(static_cast<size_t>(n));
-    env->GetByteArrayRegion(bytes, 0, n, reinterpret_cast<jbyte*>(response.data()));
-    if (Failed(env)) response.clear();
+    response.resize(static_cast<size_t>(n) + 2);
+    if (n > 0) env->GetByteArrayRegion(data, 0, n, reinterpret_cast<jbyte*>(response.data()));
+    if (Failed(env)) {
+        response.clear();
+        return;
+    }
+    response[static_cast<size_t>(n)] = static_cast<unsigned char>(sw1);
+    response[static_cast<size_t>(n) + 1] = static_cast<unsigned char>(sw2);
 }
 
 TBytes Z6EZSender::atr() {

@@ -44,7 +44,9 @@ private:
     jclass m_commandClass = nullptr;   // global reference
     jclass m_responseClass = nullptr;  // global reference
     jmethodID m_commandInit = nullptr;
-    jmethodID m_getBytes = nullptr;    // ResponseAPDU.getBytes: the data, SW1 and SW2 in one call
+    jmethodID m_getData = nullptr;
+    jmethodID m_getSW1 = nullptr;
+    jmethodID m_getSW2 = nullptr;
 };
 
 }  // namespace APDUSupport
