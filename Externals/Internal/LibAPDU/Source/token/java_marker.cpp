@@ -2,6 +2,8 @@
 
 #include "crypto/crypto.h"
 
+#include <cstring>
+
 namespace libapdu {
 
 namespace {
@@ -13,8 +15,14 @@ TBytes JavaMarkerCommand(unsigned char cla, unsigned char ins) {
     unsigned char marker[kMarkerSize];
     crypto_random(marker, sizeof marker);
     marker[0] |= 0x01;  // the applet expects an odd first byte
-    TBytes c = {cla, ins, 0x00, 0x00, 0x12, kTagData, static_cast<unsigned char>(kMarkerSize)};
-    c.insert(c.end(), marker, marker + kMarkerSize);
+    TBytes c(7 + kMarkerSize);
+    c[0] = cla;
+    c[1] = ins;
+    c[4] = 0x12;
+    c[5] = kTagData;
+    c[6] = static_cast<unsigned char>(kMarkerSize);
+    std::memcpy(c.data() + 7, marker, kMarkerSize);
+    SecureWipe(marker, sizeof marker);
     return c;
 }
 

@@ -1,5 +1,7 @@
 #include "fs_common.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -12,20 +14,6 @@ const wchar_t kSource[] = LIBAPDU_SOURCE("token/appfs/fs_common");
 // to the start of the file and overwrite (or return) the wrong bytes.
 void CheckSpan(unsigned short offset, size_t total) {
     if (static_cast<uint64_t>(offset) + total > 0x10000u) LIBAPDU_RAISE(kSwBadArgument);
-}
-
-void PutLength(TBytes& out, size_t n) {
-    if (n < 0x80) {
-        out.push_back(static_cast<unsigned char>(n));
-    } else if (n < 0x100) {
-        out.push_back(0x81);
-        out.push_back(static_cast<unsigned char>(n));
-    } else if (n <= 0xFFFF) {
-        out.push_back(0x82);
-        PutBE16(out, static_cast<unsigned short>(n));
-    } else {
-        throw std::runtime_error("data field exceeds tag maximum length");
-    }
 }
 
 [[noreturn]] void NotFound() { throw 0; }
@@ -81,11 +69,27 @@ void CFSCommon::write(const TBytes& data, unsigned short offset) {
 // ---------------------------------------------------------------- TagValue
 
 TBytes TagValue::Format() const {
-    TBytes out;
-    out.reserve(value.size() + 4);
-    out.push_back(tag);
-    PutLength(out, value.size());
-    out.insert(out.end(), value.begin(), value.end());
+    // Header into a fixed buffer, then one allocation of the exact size.
+    unsigned char head[4] = {tag, 0, 0, 0};
+    size_t h = 2;
+    const size_t n = value.size();
+    if (n < 0x80) {
+        head[1] = static_cast<unsigned char>(n);
+    } else if (n < 0x100) {
+        head[1] = 0x81;
+        head[2] = static_cast<unsigned char>(n);
+        h = 3;
+    } else if (n <= 0xFFFF) {
+        head[1] = 0x82;
+        head[2] = static_cast<unsigned char>(n >> 8);
+        head[3] = static_cast<unsigned char>(n & 0xFF);
+        h = 4;
+    } else {
+        throw std::runtime_error("data field exceeds tag maximum length");
+    }
+    TBytes out(h + n);
+    std::memcpy(out.data(), head, h);
+    if (n) std::memcpy(out.data() + h, value.data(), n);
     return out;
 }
 
