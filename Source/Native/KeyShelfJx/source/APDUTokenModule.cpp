@@ -305,6 +305,10 @@ void CAPDUTokenModule::StoreFile(long long tokenKey, int file, const TBytes& dat
         }
     }
     fs->select(p);
+    // A store never grows a file, and the pieces of a write that does not fit would
+    // overwrite the head of the container before the first piece past the end fails:
+    // refuse it whole, with the code that piece would have raised.
+    if (data.size() > fs->info().size) libapdu::ExternalRaise(0x6A84, kSource, __LINE__);
     fs->write(data, 0);
 }
 
