@@ -1,4 +1,5 @@
 import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
+import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 import java.util.List;
 import javax.smartcardio.Card;
@@ -8,14 +9,20 @@ import javax.smartcardio.TerminalFactory;
 /**
  * A short key-store session over libKeyShelfJx: open the token in the first reader
  * with a card (or the reader named by the first argument), log in, create a key
- * container, store and read back its files, list the containers, close.
- * Usage: java -Djava.library.path=DIR KeyStoreDemo [READER-NAME] [PIN]
+ * container, store and read back its seven files, list the containers, log out, close.
+ * Usage: java -Djava.library.path=DIR KeyStoreDemo [READER-NAME] [PIN [WHERE-THE-PIN-CAME-FROM]]
+ * Without a PIN (second argument or KEYSHELF_DEMO_PIN) the login is skipped.
  */
 public final class KeyStoreDemo {
+    /** The seven key-container files and the sizes a new one starts with. */
+    private static final int[][] FILES = {
+        {0xF001, 64}, {0xF002, 80}, {0xF003, 2048}, {0xF004, 64}, {0xF005, 80}, {0xF006, 96}, {0xF007, 8}};
+
     public static void main(String[] args) throws Exception {
         System.loadLibrary("KeyShelfJx");
         String wanted = args.length > 0 ? args[0] : "";
         String pin = args.length > 1 ? args[1] : System.getenv().getOrDefault("KEYSHELF_DEMO_PIN", "");
+        String pinSource = args.length > 2 ? args[2] : (args.length > 1 ? "given" : "KEYSHELF_DEMO_PIN");
         TerminalFactory factory = TerminalFactory.getDefault();
         CardTerminal terminal = null;
         for (int i = 0; i < 100 && terminal == null; i++) {
@@ -30,41 +37,50 @@ public final class KeyStoreDemo {
         }
         System.out.println("reader:    " + terminal.getName());
         Card card = terminal.connect("*");
+        boolean ok = true;
         long token = KeyShelfJx.createToken(card);
         try {
             System.out.println("serial:    " + KeyShelfJx.getTokenSerial(card, token));
             if (pin.isEmpty()) {
                 System.out.println("login:     skipped (no PIN given; set KEYSHELF_DEMO_PIN or pass it second)");
             } else {
-                try {
-                    KeyShelfJx.Login(card, token, pin.toCharArray());
-                    System.out.println("login:     ok");
-                } catch (Exception e) {  // the natives declare nothing: IOException or UnrecoverableKeyException
-                    System.out.println("login:     skipped (" + e.getClass().getSimpleName() + ": " + e.getMessage() + ")");
-                }
+                System.out.println("pin:       " + pin + " (" + pinSource + ")");
+                KeyShelfJx.Login(card, token, pin.toCharArray());
+                System.out.println("login:     ok");
             }
             KeyShelfJx.openDir(card, token, "d1", true);
             System.out.println("container: d1 open");
-            byte[] header = "demo key container header".getBytes("UTF-8");
-            try {
-                KeyShelfJx.storeFile(card, token, 0xF003, header, false);
-                byte[] back = new byte[header.length];
-                KeyShelfJx.readFile(card, token, 0xF003, back.length, back);
-                System.out.println("F003:      stored " + header.length + " bytes, file size "
-                        + KeyShelfJx.getFileSize(card, token, 0xF003) + ", read back "
-                        + (Arrays.equals(header, back) ? "equal" : "DIFFERENT"));
-                if (!Arrays.equals(header, back)) System.exit(1);
-            } catch (Exception e) {
-                // The first store of a key-container file takes its access from the user PIN's designator.
-                System.out.println("F003:      not stored (" + e.getClass().getSimpleName() + ": " + e.getMessage() + ")");
-            }
+            for (int[] file : FILES) ok &= storeAndReadBack(card, token, file[0], file[1]);
             System.out.println("list:      " + KeyShelfJx.getDirList(card, token));
             KeyShelfJx.closeDir(card, token, false);
             System.out.println("container: closed");
+            if (!pin.isEmpty()) {
+                KeyShelfJx.Logout(card, token);
+                System.out.println("logout:    ok");
+            }
+        } catch (Exception e) {  // the natives declare nothing: IOException or UnrecoverableKeyException
+            System.out.println("demo:      failed (" + e.getClass().getSimpleName() + ": " + e.getMessage() + ")");
+            ok = false;
         } finally {
             KeyShelfJx.destroyToken(card, token);
             card.disconnect(false);
         }
-        System.out.println("demo: done");
+        System.out.println(ok ? "demo: done" : "demo: FAILED");
+        System.exit(ok ? 0 : 1);
+    }
+
+    /** Stores a text shorter than the file's initial size and reads the whole file back. */
+    private static boolean storeAndReadBack(Card card, long token, int fileId, int initialSize) {
+        String name = String.format("F%03X", fileId & 0xFFF);
+        byte[] data = String.format("d1/%04X", fileId).getBytes(StandardCharsets.US_ASCII);
+        data = Arrays.copyOf(data, Math.min(data.length, initialSize));
+        KeyShelfJx.storeFile(card, token, fileId, data, false);
+        int size = KeyShelfJx.getFileSize(card, token, fileId);
+        byte[] back = new byte[size];
+        KeyShelfJx.readFile(card, token, fileId, back.length, back);
+        boolean equal = size >= data.length && Arrays.equals(data, Arrays.copyOf(back, data.length));
+        System.out.printf("%-10s stored %d bytes, file size %d, read back %s%n", name + ":", data.length, size,
+                equal ? "equal" : "DIFFERENT");
+        return equal;
     }
 }

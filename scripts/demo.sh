@@ -4,14 +4,17 @@
 #                              (a private pcscd with the vpcd driver, the card simulator)
 #   scripts/demo.sh --reader [NAME]
 #                              against the first reader with a card (or the one named)
-# A PIN for the login step: KEYSHELF_DEMO_PIN=... (without one the login is skipped).
+# The PIN of the login step: against the simulator its user PIN (1234) unless
+# KEYSHELF_DEMO_PIN=... says otherwise; against a reader KEYSHELF_DEMO_PIN, and
+# without one the login is skipped.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
 bash scripts/setup.sh
 export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# An existing build tree keeps its own build type.
+[ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j4 --target KeyShelfJx cardsim_server >/dev/null
 
 lib=$(dirname "$(find build -name libKeyShelfJx.so -print -quit)")
@@ -35,7 +38,13 @@ cleanup() {
   rm -rf "$rigdir"
 }
 trap cleanup EXIT
+sim_pin=1234
+if [ -n "${KEYSHELF_DEMO_PIN:-}" ]; then
+  pin=$KEYSHELF_DEMO_PIN pin_source="from KEYSHELF_DEMO_PIN; the simulator's is $sim_pin"
+else
+  pin=$sim_pin pin_source="the simulator's user PIN"
+fi
 bash tests/java/pcsc/pcscd-rig.sh start "$rigdir" "$port" >/dev/null
-build/tests/cardsim_server --card java --vpcd "127.0.0.1:$port" >/dev/null &
+build/tests/cardsim_server --card java --pin "$sim_pin" --vpcd "127.0.0.1:$port" >/dev/null &
 sim_pid=$!
-PCSCLITE_CSOCK_NAME="$rigdir/pcscd.comm" "${jvm[@]}" KeyStoreDemo "KeyShelf Test PCD 00 00" "${KEYSHELF_DEMO_PIN:-}"
+PCSCLITE_CSOCK_NAME="$rigdir/pcscd.comm" "${jvm[@]}" KeyStoreDemo "KeyShelf Test PCD 00 00" "$pin" "$pin_source"

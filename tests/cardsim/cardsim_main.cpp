@@ -28,6 +28,9 @@ const char kHelp[] =
     "  --atr HEX              answer-to-reset instead of the kind's own\n"
     "  --serial HEX           serial number of the Java or Heron applet\n"
     "  --fips                 the token is in FIPS mode (file 000A)\n"
+    "  --pin TEXT             the user PIN, its bytes as given (\"1234\" by default)\n"
+    "  --pin-hex HEX          the user PIN as bytes, e.g. the UTF-8 form of a text\n"
+    "  --pin-tries N          wrong logins the user PIN takes before it blocks, 1..15 (10)\n"
     "  --stdin-lifetime       exit when standard input is closed\n"
     "  --help                 this text\n"
     "\n"
@@ -95,6 +98,15 @@ int main(int argc, char** argv) {
             if (!FromHex(value(), opt.atr) || opt.atr.empty() || opt.atr.size() > 33) Usage("--atr needs 1..33 hex bytes");
         } else if (a == "--serial") {
             if (!FromHex(value(), opt.serial) || opt.serial.empty()) Usage("--serial needs hex bytes");
+        } else if (a == "--pin") {
+            const std::string v = value();
+            if (v.empty()) Usage("--pin needs a PIN");
+            opt.userPin.assign(v.begin(), v.end());
+        } else if (a == "--pin-hex") {
+            if (!FromHex(value(), opt.userPin) || opt.userPin.empty()) Usage("--pin-hex needs hex bytes");
+        } else if (a == "--pin-tries") {
+            if (!ParseNumber(value(), 15, n) || n == 0) Usage("--pin-tries needs a number 1..15");
+            opt.pinTries = static_cast<int>(n);
         } else if (a == "--fips") {
             opt.fips = true;
         } else if (a == "--stdin-lifetime") {

@@ -9,6 +9,12 @@ const Bytes kAtrHeron = {0x3B, 0xDC, 0x18, 0xFF, 0x81, 0x91, 0xFE, 0x1F, 0xC3, 0
 static void Apply(SimJavaApplet& a, const SimTokenOptions& o) {
     a.setFips(o.fips);
     if (!o.serial.empty()) a.info().serial = o.serial;
+    // After the mode: the PIN's keys are derived the way a FIPS token keeps them.
+    if (!o.userPin.empty()) a.setPin(SimJavaApplet::kUserPin, o.userPin);
+    if (o.pinTries > 0) {
+        SimJavaPin* p = a.pin(SimJavaApplet::kUserPin);
+        p->limit = p->triesLeft = static_cast<unsigned char>(o.pinTries);
+    }
 }
 
 std::unique_ptr<CardSim> MakeJavaToken(const SimTokenOptions& o) {

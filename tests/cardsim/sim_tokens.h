@@ -23,6 +23,8 @@ struct SimTokenOptions {
     Bytes serial;                      // empty: the model's default
     int managerVersion = -1;           // Java tokens: -1 keeps the default (7)
     Bytes chipId;                      // Java tokens: six bytes; empty keeps the default
+    Bytes userPin;                     // the user PIN's bytes; empty keeps the model's "1234"
+    int pinTries = -1;                 // the user PIN's retry limit (1..15); -1 keeps 10
 };
 
 // The Java and JavaManager applets.

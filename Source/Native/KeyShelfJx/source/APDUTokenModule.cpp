@@ -318,6 +318,10 @@ void CAPDUTokenModule::StoreFile(long long tokenKey, int file, const TBytes& dat
         }
     }
     fs->select(p);
+    // A store never grows a file, and the pieces of a write that does not fit would
+    // overwrite the head of the container before the first piece past the end fails:
+    // refuse it whole, with the code that piece would have raised.
+    if (data.size() > fs->info().size) libapdu::ExternalRaise(0x6A84, kSource, __LINE__);
     fs->write(data, 0);
 }
 
@@ -357,9 +361,11 @@ std::wstring CAPDUTokenModule::GetSmartcardID(long long tokenKey) {
 void CAPDUTokenModule::LoginTo(long long tokenKey, const std::wstring& pin) {
     sh_ptr<IToken> token = GetToken(tokenKey);
     libapdu::IAppPin* facet = token->pin();
-    facet->select(facet->pathUser());
+    // Encoded before the designator is selected: a PIN the encoding refuses (a lone
+    // surrogate from Java) is refused before any card traffic.
     TBytes bytes = libapdu::IConvert::wstring_to_bytes(pin, static_cast<unsigned char>(facet->encoding()));
     try {
+        facet->select(facet->pathUser());
         facet->login(bytes);
     } catch (...) {
         libapdu::SecureWipe(bytes);
@@ -374,11 +380,13 @@ void CAPDUTokenModule::ChangePin(long long tokenKey, const std::wstring& oldPin,
     const unsigned char encoding = static_cast<unsigned char>(facet->encoding());
     TBytes oldBytes, newBytes;
     try {
-        facet->select(facet->pathUser());
+        // Both PINs encoded before any card traffic: a new PIN the encoding refuses must
+        // not cost a login with the old one first.
         oldBytes = libapdu::IConvert::wstring_to_bytes(oldPin, encoding);
+        newBytes = libapdu::IConvert::wstring_to_bytes(newPin, encoding);
+        facet->select(facet->pathUser());
         facet->login(oldBytes);
         facet->select(facet->pathUser());
-        newBytes = libapdu::IConvert::wstring_to_bytes(newPin, encoding);
         facet->change(newBytes);
     } catch (...) {
         libapdu::SecureWipe(oldBytes);

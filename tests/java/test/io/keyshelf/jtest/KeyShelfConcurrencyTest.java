@@ -49,7 +49,7 @@ class KeyShelfConcurrencyTest {
     }
 
     @Test
-    @Timeout(value = 60, unit = TimeUnit.SECONDS)
+    @Timeout(value = 15, unit = TimeUnit.SECONDS, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
     void threadsOnOneSharedTokenAndOnSeparateTokens() throws Exception {
         final int workers = 4;
         try (SimToken shared = SimToken.start("java"); SimToken a = SimToken.start("heron");
@@ -69,7 +69,7 @@ class KeyShelfConcurrencyTest {
                 // Meanwhile the serial is read over and over on the shared token.
                 String serial = KeyShelfJx.getTokenSerial(shared.card, hs);
                 for (int i = 0; i < 50; i++) assertEquals(serial, KeyShelfJx.getTokenSerial(shared.card, hs));
-                for (Future<?> f : jobs) f.get(50, TimeUnit.SECONDS);
+                for (Future<?> f : jobs) f.get(10, TimeUnit.SECONDS);
             } finally {
                 pool.shutdownNow();
             }
@@ -83,15 +83,16 @@ class KeyShelfConcurrencyTest {
     }
 
     @Test
-    @Timeout(value = 60, unit = TimeUnit.SECONDS)
+    @Timeout(value = 15, unit = TimeUnit.SECONDS, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
     void filesStoredByThreadsOnOneTokenKeepTheirOwnBytes() throws Exception {
         org.junit.jupiter.api.Assumptions.assumeFalse(KeyShelfLibrary.pinPending(),
                 "the first store of a key-container file needs the PIN facets");
         final int workers = 4;
         try (SimToken t = SimToken.start("java")) {
             long h = KeyShelfJx.createToken(t.card);
+            KeyShelfJx.Login(t.card, h, "1234".toCharArray());
             KeyShelfJx.openDir(t.card, h, "c0", true);
-            ExecutorService pool = Executors.newFixedThreadPool(workers);
+            ExecutorService pool = Executors.newFixedThreadPool(workers + 1);
             try {
                 List<Future<?>> jobs = new ArrayList<>();
                 for (int w = 0; w < workers; w++) {
@@ -103,7 +104,15 @@ class KeyShelfConcurrencyTest {
                             KeyShelfJx.storeFile(t.card, h, 0xF001 + worker, content(worker, round), false);
                     }));
                 }
-                for (Future<?> f : jobs) f.get(50, TimeUnit.SECONDS);
+                // Meanwhile logins and logouts: a login's challenge, selection and answer are
+                // one exchange with the card, which no store may split.
+                jobs.add(pool.submit(() -> {
+                    for (int round = 0; round < ROUNDS; round++) {
+                        KeyShelfJx.Login(t.card, h, "1234".toCharArray());
+                        KeyShelfJx.Logout(t.card, h);
+                    }
+                }));
+                for (Future<?> f : jobs) f.get(10, TimeUnit.SECONDS);
             } finally {
                 pool.shutdownNow();
             }

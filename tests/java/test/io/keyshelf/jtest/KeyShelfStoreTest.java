@@ -138,19 +138,46 @@ class KeyShelfStoreTest {
         }
     }
 
-    @Test
-    void loginAndChangePinWaitForThePinFacet() throws Exception {
-        Assumptions.assumeTrue(pinPending(), "the PIN facets are in: the login tests cover this");
-        try (SimToken t = SimToken.start("java")) {
+    /**
+     * More data than the family's files take (at most 7FFF bytes): refused with the
+     * exception its code selects, and the card is left as it was, no file created and
+     * no byte of an existing file overwritten.
+     */
+    @ParameterizedTest
+    @ValueSource(strings = {"java", "heron"})
+    void dataTooLongForTheFilesLeavesTheCardAsItWas(String kind) throws Exception {
+        Assumptions.assumeFalse(pinPending(), "the first store of a key-container file needs the PIN facets");
+        String space = "Not enough storage space";
+        try (SimToken t = SimToken.start(kind)) {
             long h = KeyShelfJx.createToken(t.card);
             try {
-                String face = "Smart card error with code 0xface";
-                assertFails(IOException.class, face, () -> KeyShelfJx.Login(t.card, h, "1234".toCharArray()));
-                assertFails(IOException.class, face, () -> KeyShelfJx.Logout(t.card, h));
-                assertFails(IOException.class, face,
-                        () -> KeyShelfJx.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray()));
-                KeyShelfJx.openDir(t.card, h, "5", true);
-                assertFails(IOException.class, face, () -> KeyShelfJx.storeFile(t.card, h, 0xF001, new byte[3], false));
+                KeyShelfJx.Login(t.card, h, "1234".toCharArray());
+                KeyShelfJx.openDir(t.card, h, "8", true);
+                byte[] header = pattern(100, 3);
+                KeyShelfJx.storeFile(t.card, h, 0xF003, header, false);
+                String tree = t.tree();
+                // 8000 and FFFF bytes: no such file can be created (the library refuses the
+                // size); 7FFF: the card has no room left for a file that large.
+                for (int length : new int[] {0x8000, 0xFFFF, 0x7FFF}) {
+                    for (int file : new int[] {0xF001, 0xF006}) {
+                        String what = String.format("%X bytes into new file %04X", length, file);
+                        assertFails(what, FileNotFoundException.class, space,
+                                () -> KeyShelfJx.storeFile(t.card, h, file, new byte[length], false));
+                        assertEquals(tree, t.tree(), what);
+                    }
+                }
+                // A store never grows a file: one byte more than F003 holds is refused before
+                // a single piece is written, so the header it had is still whole.
+                byte[] longer = pattern(2049, 4);
+                assertFails(FileNotFoundException.class, space,
+                        () -> KeyShelfJx.storeFile(t.card, h, 0xF003, longer, false));
+                assertArrayEquals(header, read(t, h, 0xF003, header.length));
+                assertArrayEquals(new byte[2048 - header.length],
+                        java.util.Arrays.copyOfRange(read(t, h, 0xF003, 2048), header.length, 2048));
+                assertEquals(tree, t.tree());
+                // What fits still goes in whole.
+                KeyShelfJx.storeFile(t.card, h, 0xF003, java.util.Arrays.copyOf(longer, 2048), false);
+                assertArrayEquals(java.util.Arrays.copyOf(longer, 2048), read(t, h, 0xF003, 2048));
             } finally {
                 KeyShelfJx.destroyToken(t.card, h);
             }
