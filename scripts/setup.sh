@@ -11,6 +11,7 @@ PACKAGES=(
   junit5
   pcscd vsmartcard-vpcd
   clang libclang-rt-14-dev
+  python3 locales
 )
 
 missing=()
