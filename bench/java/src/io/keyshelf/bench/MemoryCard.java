@@ -1,15 +1,12 @@
 package io.keyshelf.bench;
 
-import java.nio.ByteBuffer;
+import io.keyshelf.jtest.BasicChannelCard;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 import javax.smartcardio.ATR;
-import javax.smartcardio.Card;
-import javax.smartcardio.CardChannel;
-import javax.smartcardio.CardException;
 import javax.smartcardio.CommandAPDU;
 import javax.smartcardio.ResponseAPDU;
 
@@ -21,7 +18,7 @@ import javax.smartcardio.ResponseAPDU;
  * <p>The model keeps no access conditions: every file is free to read and write, so no
  * PIN is needed. While recording is on, the bytes of every command are kept.
  */
-final class MemoryCard extends Card {
+final class MemoryCard extends BasicChannelCard {
     static final byte[] JAVA_AID = {(byte) 0xA0, 0x00, 0x00, 0x03, 0x12, 0x02, 0x02};
     static final byte[] MANAGER_AID = {(byte) 0xA0, 0x00, 0x00, 0x01, 0x51, 0x00, 0x00};
     private static final byte[] ATR_BYTES = {0x3B, (byte) 0xD5, 0x18, 0x00, (byte) 0x81, 0x31, (byte) 0xFE, 0x7D,
@@ -58,7 +55,6 @@ final class MemoryCard extends Card {
     }
 
     private final Node root = new Node(0x3F00, true, null, 0);
-    private final Channel channel = new Channel();
     private final byte[] cplc = new byte[42];
     private Applet applet = Applet.NONE;
     private Node current;
@@ -121,33 +117,15 @@ final class MemoryCard extends Card {
     }
 
     @Override
-    public String getProtocol() {
-        return "T=1";
+    protected ResponseAPDU transmit(CommandAPDU command) {
+        commands++;
+        if (recording) recorded.add(command.getBytes());
+        if (latencyNanos > 0) {
+            final long until = System.nanoTime() + latencyNanos;
+            while (System.nanoTime() < until) Thread.onSpinWait();
+        }
+        return process(command);
     }
-
-    @Override
-    public CardChannel getBasicChannel() {
-        return channel;
-    }
-
-    @Override
-    public CardChannel openLogicalChannel() throws CardException {
-        throw new CardException("no logical channels on the memory card");
-    }
-
-    @Override
-    public void beginExclusive() {}
-
-    @Override
-    public void endExclusive() {}
-
-    @Override
-    public byte[] transmitControlCommand(int controlCode, byte[] command) throws CardException {
-        throw new CardException("no control commands on the memory card");
-    }
-
-    @Override
-    public void disconnect(boolean reset) {}
 
     // ------------------------------------------------------------ the card side
 
@@ -305,36 +283,5 @@ final class MemoryCard extends Card {
 
     private static int be16(byte[] b, int at) {
         return ((b[at] & 0xFF) << 8) | (b[at + 1] & 0xFF);
-    }
-
-    private final class Channel extends CardChannel {
-        @Override
-        public Card getCard() {
-            return MemoryCard.this;
-        }
-
-        @Override
-        public int getChannelNumber() {
-            return 0;
-        }
-
-        @Override
-        public ResponseAPDU transmit(CommandAPDU command) {
-            commands++;
-            if (recording) recorded.add(command.getBytes());
-            if (latencyNanos > 0) {
-                final long until = System.nanoTime() + latencyNanos;
-                while (System.nanoTime() < until) Thread.onSpinWait();
-            }
-            return process(command);
-        }
-
-        @Override
-        public int transmit(ByteBuffer command, ByteBuffer response) {
-            throw new UnsupportedOperationException("the library uses transmit(CommandAPDU)");
-        }
-
-        @Override
-        public void close() {}
     }
 }

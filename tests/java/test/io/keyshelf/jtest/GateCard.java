@@ -1,11 +1,9 @@
 package io.keyshelf.jtest;
 
-import java.nio.ByteBuffer;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 import javax.smartcardio.ATR;
 import javax.smartcardio.Card;
-import javax.smartcardio.CardChannel;
 import javax.smartcardio.CardException;
 import javax.smartcardio.CommandAPDU;
 import javax.smartcardio.ResponseAPDU;
@@ -15,9 +13,8 @@ import javax.smartcardio.ResponseAPDU;
  * next transmit reports that it entered and waits until the test opens the gate, so
  * a test can act while a native call is inside the card.
  */
-final class GateCard extends Card {
+final class GateCard extends BasicChannelCard {
     private final Card inner;
-    private final Channel channel = new Channel();
     private volatile CountDownLatch entered;
     private volatile CountDownLatch open;
 
@@ -54,61 +51,22 @@ final class GateCard extends Card {
     }
 
     @Override
-    public CardChannel getBasicChannel() {
-        return channel;
-    }
-
-    @Override
-    public CardChannel openLogicalChannel() throws CardException {
-        throw new CardException("no logical channels");
-    }
-
-    @Override
-    public void beginExclusive() {}
-
-    @Override
-    public void endExclusive() {}
-
-    @Override
     public byte[] transmitControlCommand(int controlCode, byte[] command) throws CardException {
         return inner.transmitControlCommand(controlCode, command);
     }
 
     @Override
-    public void disconnect(boolean reset) {}
-
-    private final class Channel extends CardChannel {
-        @Override
-        public Card getCard() {
-            return GateCard.this;
-        }
-
-        @Override
-        public int getChannelNumber() {
-            return 0;
-        }
-
-        @Override
-        public ResponseAPDU transmit(CommandAPDU command) throws CardException {
-            CountDownLatch o = open;
-            if (o != null) {
-                entered.countDown();
-                try {
-                    if (!o.await(30, TimeUnit.SECONDS)) throw new CardException("gate never opened");
-                } catch (InterruptedException e) {
-                    Thread.currentThread().interrupt();
-                    throw new CardException("interrupted at the gate");
-                }
+    protected ResponseAPDU transmit(CommandAPDU command) throws CardException {
+        CountDownLatch o = open;
+        if (o != null) {
+            entered.countDown();
+            try {
+                if (!o.await(30, TimeUnit.SECONDS)) throw new CardException("gate never opened");
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+                throw new CardException("interrupted at the gate");
             }
-            return inner.getBasicChannel().transmit(command);
         }
-
-        @Override
-        public int transmit(ByteBuffer command, ByteBuffer response) throws CardException {
-            return inner.getBasicChannel().transmit(command, response);
-        }
-
-        @Override
-        public void close() {}
+        return inner.getBasicChannel().transmit(command);
     }
 }

@@ -1,13 +1,11 @@
 package io.keyshelf.jtest;
 
-import java.nio.ByteBuffer;
 import java.util.ArrayDeque;
 import java.util.ArrayList;
 import java.util.Deque;
 import java.util.List;
 import java.util.function.Supplier;
 import javax.smartcardio.ATR;
-import javax.smartcardio.Card;
 import javax.smartcardio.CardChannel;
 import javax.smartcardio.CardException;
 import javax.smartcardio.CommandAPDU;
@@ -18,10 +16,9 @@ import javax.smartcardio.ResponseAPDU;
  * script of answers: a response, a null response, or a thrown exception. When the
  * script runs dry the channel answers 90 00.
  */
-final class ScriptedCard extends Card {
+final class ScriptedCard extends BasicChannelCard {
     private final List<byte[]> sent = new ArrayList<>();
     private final Deque<Supplier<ResponseAPDU>> script = new ArrayDeque<>();
-    private final Channel channel = new Channel();
     private byte[] atr;
     private boolean channelGone;
     private int channelRequests;
@@ -77,34 +74,24 @@ final class ScriptedCard extends Card {
     }
 
     @Override
-    public String getProtocol() {
-        return "T=1";
-    }
-
-    @Override
     public CardChannel getBasicChannel() {
         channelRequests++;
-        return channelGone ? null : channel;
+        return channelGone ? null : super.getBasicChannel();
     }
 
     @Override
-    public CardChannel openLogicalChannel() throws CardException {
-        throw new CardException("no logical channels on a scripted card");
+    protected ResponseAPDU transmit(CommandAPDU command) throws CardException {
+        sent.add(command.getBytes());
+        Supplier<ResponseAPDU> next = script.poll();
+        if (next == null) return new ResponseAPDU(new byte[] {(byte) 0x90, 0x00});
+        try {
+            return next.get();
+        } catch (Thrown t) {
+            if (t.cause instanceof CardException) throw (CardException) t.cause;
+            if (t.cause instanceof RuntimeException) throw (RuntimeException) t.cause;
+            throw new CardException(t.cause);
+        }
     }
-
-    @Override
-    public void beginExclusive() {}
-
-    @Override
-    public void endExclusive() {}
-
-    @Override
-    public byte[] transmitControlCommand(int controlCode, byte[] command) throws CardException {
-        throw new CardException("no control commands on a scripted card");
-    }
-
-    @Override
-    public void disconnect(boolean reset) {}
 
     private static final class Thrown extends RuntimeException {
         private static final long serialVersionUID = 1L;
@@ -114,39 +101,5 @@ final class ScriptedCard extends Card {
             super(cause);
             this.cause = cause;
         }
-    }
-
-    private final class Channel extends CardChannel {
-        @Override
-        public Card getCard() {
-            return ScriptedCard.this;
-        }
-
-        @Override
-        public int getChannelNumber() {
-            return 0;
-        }
-
-        @Override
-        public ResponseAPDU transmit(CommandAPDU command) throws CardException {
-            sent.add(command.getBytes());
-            Supplier<ResponseAPDU> next = script.poll();
-            if (next == null) return new ResponseAPDU(new byte[] {(byte) 0x90, 0x00});
-            try {
-                return next.get();
-            } catch (Thrown t) {
-                if (t.cause instanceof CardException) throw (CardException) t.cause;
-                if (t.cause instanceof RuntimeException) throw (RuntimeException) t.cause;
-                throw new CardException(t.cause);
-            }
-        }
-
-        @Override
-        public int transmit(ByteBuffer command, ByteBuffer response) {
-            throw new UnsupportedOperationException("the transport uses transmit(CommandAPDU)");
-        }
-
-        @Override
-        public void close() {}
     }
 }

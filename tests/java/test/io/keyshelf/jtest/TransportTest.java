@@ -10,6 +10,8 @@ import java.util.stream.Stream;
 import javax.smartcardio.Card;
 import javax.smartcardio.CardChannel;
 import javax.smartcardio.CardException;
+import javax.smartcardio.CommandAPDU;
+import javax.smartcardio.ResponseAPDU;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -209,15 +211,10 @@ class TransportTest {
     }
 
     /** A card whose channel accessor throws, as a disconnected javax.smartcardio card does. */
-    private static final class ThrowingChannelCard extends Card {
+    private static final class ThrowingChannelCard extends BasicChannelCard {
         @Override
         public javax.smartcardio.ATR getATR() {
             return null;
-        }
-
-        @Override
-        public String getProtocol() {
-            return "T=1";
         }
 
         @Override
@@ -226,22 +223,8 @@ class TransportTest {
         }
 
         @Override
-        public CardChannel openLogicalChannel() throws CardException {
-            throw new CardException("none");
+        protected ResponseAPDU transmit(CommandAPDU command) {
+            throw new AssertionError("a card without a channel got a command");
         }
-
-        @Override
-        public void beginExclusive() {}
-
-        @Override
-        public void endExclusive() {}
-
-        @Override
-        public byte[] transmitControlCommand(int code, byte[] command) throws CardException {
-            throw new CardException("none");
-        }
-
-        @Override
-        public void disconnect(boolean reset) {}
     }
 }

@@ -8,7 +8,6 @@ import java.net.InetSocketAddress;
 import java.net.Socket;
 import java.nio.ByteBuffer;
 import javax.smartcardio.ATR;
-import javax.smartcardio.Card;
 import javax.smartcardio.CardChannel;
 import javax.smartcardio.CardException;
 import javax.smartcardio.CommandAPDU;
@@ -20,13 +19,12 @@ import javax.smartcardio.ResponseAPDU;
  * as one frame, reading the response APDU back as one frame. The card simulator
  * (cardsim_server --tcp) listens on the other end.
  */
-final class VpcdCard extends Card implements AutoCloseable {
+final class VpcdCard extends BasicChannelCard implements AutoCloseable {
     static final int DEFAULT_TIMEOUT_MS = 10_000;
 
     private final Socket socket;
     private final DataInputStream in;
     private final OutputStream out;
-    private final Channel channel = new Channel();
     private ATR atr;
     private boolean disconnected;
 
@@ -110,30 +108,19 @@ final class VpcdCard extends Card implements AutoCloseable {
     }
 
     @Override
-    public String getProtocol() {
-        return "T=1";
-    }
-
-    @Override
     public synchronized CardChannel getBasicChannel() {
         checkConnected();
-        return channel;
+        return super.getBasicChannel();
     }
 
     @Override
-    public CardChannel openLogicalChannel() throws CardException {
-        throw new CardException("logical channels are not offered over vpcd");
-    }
-
-    @Override
-    public void beginExclusive() {}
-
-    @Override
-    public void endExclusive() {}
-
-    @Override
-    public byte[] transmitControlCommand(int controlCode, byte[] command) throws CardException {
-        throw new CardException("reader control commands are not offered over vpcd");
+    protected ResponseAPDU transmit(CommandAPDU command) throws CardException {
+        byte[] answer = exchange(command.getBytes());
+        // A response APDU is at least SW1 SW2; a one-byte frame would be a control byte.
+        if (answer.length < 2) {
+            throw new CardException("response of " + answer.length + " byte(s) carries no status word");
+        }
+        return new ResponseAPDU(answer);
     }
 
     /** Powers the card off and closes the link; later calls see a disconnected card. */
@@ -162,45 +149,6 @@ final class VpcdCard extends Card implements AutoCloseable {
             s.close();
         } catch (IOException e) {
             // nothing left to release
-        }
-    }
-
-    private final class Channel extends CardChannel {
-        @Override
-        public Card getCard() {
-            return VpcdCard.this;
-        }
-
-        @Override
-        public int getChannelNumber() {
-            return 0;
-        }
-
-        @Override
-        public ResponseAPDU transmit(CommandAPDU command) throws CardException {
-            byte[] answer = exchange(command.getBytes());
-            // A response APDU is at least SW1 SW2; a one-byte frame would be a control byte.
-            if (answer.length < 2) {
-                throw new CardException("response of " + answer.length + " byte(s) carries no status word");
-            }
-            return new ResponseAPDU(answer);
-        }
-
-        @Override
-        public int transmit(ByteBuffer command, ByteBuffer response) throws CardException {
-            byte[] c = new byte[command.remaining()];
-            command.get(c);
-            byte[] answer = transmit(new CommandAPDU(c)).getBytes();
-            if (response.remaining() < answer.length) {
-                throw new CardException("response buffer holds " + response.remaining() + " of " + answer.length + " bytes");
-            }
-            response.put(answer);
-            return answer.length;
-        }
-
-        @Override
-        public void close() {
-            throw new IllegalStateException("the basic channel cannot be closed");
         }
     }
 }
