@@ -85,8 +85,6 @@ class KeyShelfConcurrencyTest {
     @Test
     @Timeout(value = 15, unit = TimeUnit.SECONDS, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
     void filesStoredByThreadsOnOneTokenKeepTheirOwnBytes() throws Exception {
-        org.junit.jupiter.api.Assumptions.assumeFalse(KeyShelfLibrary.pinPending(),
-                "the first store of a key-container file needs the PIN facets");
         final int workers = 4;
         try (SimToken t = SimToken.start("java")) {
             long h = KeyShelfJx.createToken(t.card);

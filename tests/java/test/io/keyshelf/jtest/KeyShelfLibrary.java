@@ -20,11 +20,6 @@ final class KeyShelfLibrary {
         loaded = true;
     }
 
-    /** The PIN facets of the Java and Heron applets are not in the library yet. */
-    static boolean pinPending() {
-        return Boolean.getBoolean("keyshelf.pinPending");
-    }
-
     /** Asserts the exact exception class (a FileNotFoundException is an IOException too) and message. */
     static void assertFails(Class<? extends Throwable> type, String message, Executable call) {
         assertFails("", type, message, call);

@@ -1,7 +1,6 @@
 package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
-import static io.keyshelf.jtest.KeyShelfLibrary.pinPending;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
@@ -16,7 +15,6 @@ import java.io.IOException;
 import java.security.UnrecoverableKeyException;
 import java.util.ArrayList;
 import java.util.List;
-import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
@@ -97,7 +95,6 @@ class KeyShelfStoreTest {
     @ParameterizedTest
     @ValueSource(strings = {"java", "heron"})
     void keyContainerFilesAreCreatedWithTheirSizesAndAccess(String kind) throws Exception {
-        Assumptions.assumeFalse(pinPending(), "the Java and Heron PIN facets (the user PIN's designator) are not in yet");
         int[][] rows = {  // file, read-protected, initial size, length stored
             {0xF001, 1, 64, 10}, {0xF002, 1, 80, 80}, {0xF003, 0, 2048, 100}, {0xF004, 1, 64, 65},
             {0xF005, 1, 80, 0}, {0xF006, 0, 96, 300}, {0xF007, 0, 8, 8}};
@@ -146,7 +143,6 @@ class KeyShelfStoreTest {
     @ParameterizedTest
     @ValueSource(strings = {"java", "heron"})
     void dataTooLongForTheFilesLeavesTheCardAsItWas(String kind) throws Exception {
-        Assumptions.assumeFalse(pinPending(), "the first store of a key-container file needs the PIN facets");
         String space = "Not enough storage space";
         try (SimToken t = SimToken.start(kind)) {
             long h = KeyShelfJx.createToken(t.card);

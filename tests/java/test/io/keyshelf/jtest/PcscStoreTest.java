@@ -69,15 +69,13 @@ final class PcscStoreTest {
                 KeyShelfJx.openDir(card, h, "a2", true);
                 assertEquals("a1\\a2", KeyShelfJx.getDirList(card, h));
                 assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(card, h, 0x1234));
-                if (!KeyShelfLibrary.pinPending()) {
-                    byte[] data = new byte[700];
-                    for (int i = 0; i < data.length; i++) data[i] = (byte) i;
-                    KeyShelfJx.storeFile(card, h, 0xF003, data, false);
-                    assertEquals(2048, KeyShelfJx.getFileSize(card, h, 0xF003));
-                    byte[] out = new byte[700];
-                    KeyShelfJx.readFile(card, h, 0xF003, out.length, out);
-                    assertArrayEquals(data, out);
-                }
+                byte[] data = new byte[700];
+                for (int i = 0; i < data.length; i++) data[i] = (byte) i;
+                KeyShelfJx.storeFile(card, h, 0xF003, data, false);
+                assertEquals(2048, KeyShelfJx.getFileSize(card, h, 0xF003));
+                byte[] out = new byte[700];
+                KeyShelfJx.readFile(card, h, 0xF003, out.length, out);
+                assertArrayEquals(data, out);
                 KeyShelfJx.closeDir(card, h, true);
                 assertEquals("a1", KeyShelfJx.getDirList(card, h));
             } finally {
