@@ -25,12 +25,10 @@ void crypto_corvid_md5_32(const unsigned char* in, unsigned long inLength, const
 // The 24-byte TDEA key of a PIN (seven bits of MD5 output per byte); output 24.
 void crypto_corvid_md5_24(const unsigned char* in, unsigned long inLength, const unsigned char* in2,
                           unsigned long in2Length, unsigned char* out, unsigned long outLength);
-// Three-key TDEA encryption of the first block of the input (at least 8 bytes):
-// key 24, output 8.
+// Three-key TDEA encryption of one block: input 8, key 24, output 8.
 void crypto_corvid_des3_enc(const unsigned char* in, unsigned long inLength, const unsigned char* key,
                             unsigned long keyLength, unsigned char* out, unsigned long outLength);
-// Two-key TDEA CBC encryption of the first block of the input (at least 8 bytes)
-// under a zero IV: key 16, output 8.
+// Two-key TDEA CBC encryption of one block under a zero IV: input 8, key 16, output 8.
 void crypto_corvid_des3cbc_enc(const unsigned char* in, unsigned long inLength, const unsigned char* key,
                                unsigned long keyLength, unsigned char* out, unsigned long outLength);
 // ISO/IEC 9797-1 MAC algorithm 1 with three-key TDEA, padding method 1: key 24, output 8.

@@ -89,9 +89,9 @@ void crypto_corvid_md5_24(const unsigned char* in, unsigned long inLength, const
 
 void crypto_corvid_des3_enc(const unsigned char* in, unsigned long inLength, const unsigned char* key,
                             unsigned long keyLength, unsigned char* out, unsigned long outLength) {
-    // One block is read whatever the input length says; a shorter buffer would
-    // be read past its end, so that is the one input length refused.
-    if (inLength < 8 || keyLength != 24 || outLength != 8 || !in || !key || !out) return;
+    // Only one block is ever read: another input length would read past the
+    // caller's buffer or drop bytes.
+    if (inLength != 8 || keyLength != 24 || outLength != 8 || !in || !key || !out) return;
     cvCryptoContext ctx;
     Secret<8> block;
     int r = cvCryptoEcbInit(&ctx, cvCryptoAlgDES3, 0, key, 24);
@@ -102,8 +102,7 @@ void crypto_corvid_des3_enc(const unsigned char* in, unsigned long inLength, con
 
 void crypto_corvid_des3cbc_enc(const unsigned char* in, unsigned long inLength, const unsigned char* key,
                                unsigned long keyLength, unsigned char* out, unsigned long outLength) {
-    // As above: the first block of a longer input, nothing from a shorter one.
-    if (inLength < 8 || keyLength != 16 || outLength != 8 || !in || !key || !out) return;
+    if (inLength != 8 || keyLength != 16 || outLength != 8 || !in || !key || !out) return;
     cvCryptoContext ctx;
     Secret<8> block;
     int n = 0;
