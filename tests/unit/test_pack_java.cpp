@@ -197,6 +197,19 @@ TEST_P(PackJavaFamily, ReadsTheAnswerForms) {
              p.rawBody = Hex("22 08 00 11 22 33 44 55 66 77 32 FF 01");
          },
          0x6281, nullptr},
+        {"empty IV element: a zero IV",
+         [](ProtectedStep& p) {
+             p.form = ProtectedStep::kRawBody;
+             p.rawBody = Concat(Hex("22 00 32 08"), testing_card::TdesCbc(p.keys[3], testing_card::Pad2(Hex("01 02")),
+                                                                           {}, true));
+         },
+         -1, "01 02 90 00"},
+        {"IV of four bytes",
+         [](ProtectedStep& p) {
+             p.form = ProtectedStep::kRawBody;
+             p.rawBody = Hex("22 04 00 11 22 33 32 08 00 11 22 33 44 55 66 77");
+         },
+         0x6281, nullptr},
         {"cryptogram not whole blocks",
          [](ProtectedStep& p) {
              p.form = ProtectedStep::kRawBody;

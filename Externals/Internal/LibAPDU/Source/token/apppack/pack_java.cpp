@@ -7,11 +7,6 @@
 
 namespace libapdu {
 
-// Secure-messaging primitives (crypto/crypto.h once it carries them).
-void crypto_sm_enc(const TBytes& key, const TBytes& data, TBytes& output, const TBytes& iv);
-void crypto_sm_dec(const TBytes& key, const TBytes& data, TBytes& output, const TBytes& iv);
-void crypto_sm_mac(const TBytes& key, const TBytes& data, TBytes& output);
-
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/apppack/pack_java");
 const unsigned char kJavaChallengeIns = 0x17;
@@ -184,8 +179,10 @@ void CPackJavaFamily::unwrap(const TBytes& answer, const TBytes& nonce, TBytes& 
     try {
         const TBytes answerIv = JavaTlvFind(body, kTagIv, m_source);
         const TBytes cryptogram = JavaTlvFind(body, kTagCryptogram, m_source);
-        // The decryption wants whole blocks and an IV of one block.
-        if (answerIv.size() != kBlock || cryptogram.empty() || cryptogram.size() % kBlock != 0)
+        // An empty IV element stands for a zero IV, as the decryption takes it;
+        // any other length but one block, or a cryptogram of no whole blocks, is
+        // refused here rather than handed on.
+        if ((!answerIv.empty() && answerIv.size() != kBlock) || cryptogram.empty() || cryptogram.size() % kBlock != 0)
             raise(kSwBadAnswer, __LINE__);
         const CSecretBytes decKey(keyGet(kSlotAnswerDec));
         crypto_sm_dec(decKey.get(), cryptogram, plain, answerIv);

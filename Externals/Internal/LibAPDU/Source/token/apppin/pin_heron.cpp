@@ -10,6 +10,7 @@ const JavaPinCommands kHeronPinCommands = {
     0x12,   // challenge
     0x10,   // login
     0x18,   // change key
+    0x1D,   // change marker
     false,  // the admin PIN is handled like every other
     true,   // PIN folder selected before login and change
 };

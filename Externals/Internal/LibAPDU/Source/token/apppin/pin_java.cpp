@@ -2,20 +2,11 @@
 
 #include <algorithm>
 
-#include "appfs/fs_java.h"
 #include "apppack/pack_java.h"
 #include "crypto/crypto.h"
+#include "java_marker.h"
 
 namespace libapdu {
-
-// PIN derivations (crypto/crypto.h once it carries them).
-void crypto_corvid_md5_24(const unsigned char* input, unsigned long inputLength, const unsigned char* second,
-                          unsigned long secondLength, unsigned char* output, unsigned long outputLength);
-void crypto_corvid_des3_mac(const unsigned char* input, unsigned long inputLength, const unsigned char* key,
-                            unsigned long keyLength, unsigned char* output, unsigned long outputLength);
-void crypto_corvid_java_sha1(int id, const unsigned char* password, unsigned long passwordLength,
-                             const unsigned char* salt, unsigned long saltLength, unsigned char* output,
-                             unsigned long outputLength);
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/apppin/pin_java");
@@ -25,6 +16,7 @@ const JavaPinCommands kJavaPinCommands = {
     0x17,   // challenge
     0x11,   // login
     0x0F,   // change key
+    0x1B,   // change marker
     true,   // admin PIN in 3F00/6666, keyed by the PIN alone
     false,  // PIN folder only before a user login
 };
@@ -274,11 +266,14 @@ void CPinJavaFamily::FipsFinChange(unsigned char reference, const TBytes& key) {
     judge(statusOf(answer.get()));
 }
 
-void CPinJavaFamily::volatile_update() {
-    // The marker command is the file system's: one builder for every facet.
-    CFSJavaFamily* fs = dynamic_cast<CFSJavaFamily*>(owner()->fs());
-    if (!fs) raise(0xFACE, __LINE__);
-    fs->volatile_update();
+void CPinJavaFamily::volatile_update() { SendJavaMarker(owner(), 0x80, m_cmd.marker); }
+
+void CPinJavaFamily::forgetKeys() {
+    IAppPack* keys = owner()->pack();
+    keys->keyClear();
+    // Saving the emptied slots overwrites the copy a PIN change put aside, which
+    // would otherwise keep the previous login's session keys past the logout.
+    keys->keySave();
 }
 
 void CPinJavaFamily::logout() {
@@ -287,10 +282,10 @@ void CPinJavaFamily::logout() {
         owner()->fs()->select(kMasterFile);
     } catch (...) {
         // The session keys must not outlive a logout whose selection failed.
-        clearKeySlots();
+        forgetKeys();
         throw;
     }
-    clearKeySlots();
+    forgetKeys();
 }
 
 // ---------------------------------------------------------------- CPinJava

@@ -11,7 +11,7 @@ namespace libapdu {
 
 // Instruction bytes and the ways the two applets treat the admin PIN.
 struct JavaPinCommands {
-    unsigned char info, challenge, login, changeKey;
+    unsigned char info, challenge, login, changeKey, marker;
     // The Java applet keeps its admin PIN in 3F00/6666: its counters are asked
     // there, and its key is derived from the PIN alone, not from the salt.
     bool adminInMasterDf;
@@ -58,6 +58,8 @@ protected:
     TBytes keyCommand(unsigned char ins, unsigned char reference, const TBytes& key) const;
     void readInfo(const TBytes& data);
     void changeFips(const TBytes& newPin);
+    // Empties the key slots and the copy of them a FIPS change set aside.
+    void forgetKeys();
     // Derives the admin key of the Java applet: from the PIN alone.
     static TBytes pinKey(const TBytes& pin);
 
