@@ -1,5 +1,6 @@
 #include "vlong.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -173,19 +174,39 @@ struct RowLoops {
     decltype(&rows_plain::ReduceRows) reduce;
 };
 
-const RowLoops& Rows() {
-    static const RowLoops loops = [] {
+const RowLoops kPlainRows = {rows_plain::ProductRows, rows_plain::SquareRows, rows_plain::ReduceRows};
 #ifdef LIBAPDU_VLONG_X86
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx512f"))
-            return RowLoops{rows_avx512::ProductRows, rows_avx512::SquareRows, rows_avx512::ReduceRows};
-        if (__builtin_cpu_supports("avx2"))
-            return RowLoops{rows_avx2::ProductRows, rows_avx2::SquareRows, rows_avx2::ReduceRows};
+const RowLoops kAvx2Rows = {rows_avx2::ProductRows, rows_avx2::SquareRows, rows_avx2::ReduceRows};
+const RowLoops kAvx512Rows = {rows_avx512::ProductRows, rows_avx512::SquareRows, rows_avx512::ReduceRows};
 #endif
-        return RowLoops{rows_plain::ProductRows, rows_plain::SquareRows, rows_plain::ReduceRows};
-    }();
-    return loops;
+
+// The build for `which`, or null when the processor cannot run it.
+const RowLoops* RowsFor(vlong_rows which) {
+#ifdef LIBAPDU_VLONG_X86
+    __builtin_cpu_init();
+    const bool avx512 = __builtin_cpu_supports("avx512f"), avx2 = __builtin_cpu_supports("avx2");
+    switch (which) {
+        case vlong_rows_best:
+            return avx512 ? &kAvx512Rows : avx2 ? &kAvx2Rows : &kPlainRows;
+        case vlong_rows_avx512:
+            return avx512 ? &kAvx512Rows : nullptr;
+        case vlong_rows_avx2:
+            return avx2 ? &kAvx2Rows : nullptr;
+        case vlong_rows_plain:
+            return &kPlainRows;
+    }
+    return nullptr;
+#else
+    return which == vlong_rows_best || which == vlong_rows_plain ? &kPlainRows : nullptr;
+#endif
 }
+
+std::atomic<const RowLoops*>& CurrentRows() {
+    static std::atomic<const RowLoops*> current{RowsFor(vlong_rows_best)};
+    return current;
+}
+
+const RowLoops& Rows() { return *CurrentRows().load(std::memory_order_relaxed); }
 
 }  // namespace
 
@@ -641,6 +662,13 @@ void vlong::print(const char* suffix) const {
 }
 
 // ============================================================ monty
+
+bool vlong_use_rows(vlong_rows which) {
+    const RowLoops* rows = RowsFor(which);
+    if (!rows) return false;
+    CurrentRows().store(rows, std::memory_order_relaxed);
+    return true;
+}
 
 monty::monty(const vlong& M)
     : m(M), N(0), s(0), n0(0), arena(nullptr), arenaWords(0), blocks(0), mp(nullptr), yp(nullptr), xd(nullptr),

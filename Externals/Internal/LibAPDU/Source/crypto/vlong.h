@@ -144,6 +144,12 @@ private:
     void store(flex_unit& v, const flex_unit::unit* w) const;  // v = the s words w
 };
 
+// The Montgomery word loops are built for several instruction sets, and the
+// best that the processor runs is used unless a test pins another build.
+enum vlong_rows { vlong_rows_best, vlong_rows_plain, vlong_rows_avx2, vlong_rows_avx512 };
+// False, and nothing changes, when the processor cannot run that build.
+bool vlong_use_rows(vlong_rows which);
+
 vlong modexp(const vlong& x, const vlong& e, const vlong& m);
 vlong modinv(const vlong& a, const vlong& m);
 vlong gcd(const vlong& a, const vlong& b);
