@@ -158,7 +158,22 @@ TEST(Vlong, SignedAddAndSubtractInPlace) {
     }
 }
 
-TEST(Vlong, ModexpAgreesWithBnModExp) {
+// The Montgomery tests run on each build of the word loops the processor has,
+// not only on the one picked for it.
+class VlongRows : public ::testing::TestWithParam<vlong_rows> {
+protected:
+    void SetUp() override {
+        if (!vlong_use_rows(GetParam())) GTEST_SKIP() << "this processor lacks that build";
+    }
+    void TearDown() override { vlong_use_rows(vlong_rows_best); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Builds, VlongRows, ::testing::Values(vlong_rows_plain, vlong_rows_avx2, vlong_rows_avx512),
+                         [](const ::testing::TestParamInfo<vlong_rows>& i) {
+                             return i.param == vlong_rows_plain ? "plain" : i.param == vlong_rows_avx2 ? "avx2" : "avx512";
+                         });
+
+TEST_P(VlongRows, ModexpAgreesWithBnModExp) {
     ByteSource src(22);
     BnCtx bc;
     for (unsigned bits : {1024u, 1536u, 2040u}) {
@@ -195,10 +210,12 @@ Bytes MontgomeryProduct(const Bytes& x, const Bytes& y, const Bytes& m, BN_CTX* 
 // The squaring loop (taken when both operands share one value) and the general
 // product loop, on operands that stress the carries: 0, 1, m - 1, random, and a
 // modulus of all one bits; at sizes whose top word is full and one whose is not.
-TEST(Vlong, MontgomerySquareAndProductAgreeWithOpenSsl) {
+TEST_P(VlongRows, MontgomerySquareAndProductAgreeWithOpenSsl) {
     ByteSource src(24);
     BnCtx bc;
-    for (unsigned bits : {1024u, 1536u, 2040u}) {
+    // Besides the key agreement's sizes, moduli of 1, 2, 8, 9 and 17 words:
+    // operands that end at, before and just past a block of eight words.
+    for (unsigned bits : {1024u, 1536u, 2040u, 31u, 64u, 250u, 288u, 520u}) {
         const Bytes ones(bits / 8, 0xFF);
         for (int mi = 0; mi < 4; ++mi) {
             const Bytes m = mi == 0 ? ones : RandomBits(src, bits, true);
@@ -251,6 +268,9 @@ TEST(Vlong, ModexpEdgeCases) {
     EXPECT_EQ(modexp(vlong(7), vlong(3), vlong(1)), vlong(0u));
     EXPECT_EQ(modexp(vlong(0u), vlong(3), vlong(1023)), vlong(0u));
     EXPECT_EQ(static_cast<unsigned>(modexp(vlong(3), vlong(4), vlong(7))), 81u % 7);
+    // A base not below the modulus is reduced before it enters the arithmetic.
+    monty mon(vlong(1023));
+    EXPECT_EQ(mon.exp(vlong(5000), vlong(3)), vlong(5000u * 5000u % 1023u * 5000u % 1023u));
     ExpectRaises6B00([] { modexp(vlong(2), vlong(10), vlong(1024)); });
     ExpectRaises6B00([] { modexp(vlong(2), vlong(10), vlong(0u)); });
     ExpectRaises6B00([] { vlong(5) / vlong(0u); });

@@ -1,7 +1,12 @@
 #include "vlong.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "libapdu.internal.h"
 
@@ -59,121 +64,149 @@ void SqrWords(unit* r, const unit* x, unsigned n) {
     }
 }
 
-// The Montgomery loops below scan products column by column (the words of
-// x * y and of k * m that land on one result word) and fold the reduction into
-// the same pass: the word of k for column c is chosen as soon as column c is
-// summed, so that its lowest word becomes zero. No full product is ever stored.
-//
-// A column pairs x[i] with y[c - i]; with y and m kept word-reversed it is a
-// plain dot product of two ascending runs. The low and high halves of the
-// 32 x 32-bit products are summed apart, in 64 bits each (a column has at most
-// 2s products, far from overflowing either), which the compiler turns into
-// vector multiplies. The two column loops are built twice, for plain x86-64 and
-// for AVX2, and the loader picks the one the processor runs: the wider vectors
-// halve the time of a modexp.
-#define LIBAPDU_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-struct ColumnSum {
-    uint64_t lo = 0, hi = 0;
-    acc_t value() const { return lo + (static_cast<acc_t>(hi) << 32); }
+// The Montgomery word loops (vlong_rows.inc) in blocks of eight 64-bit lanes,
+// each lane holding one 32 x 32-bit product: built for AVX-512, for AVX2 and
+// in plain C++, and the processor's best is picked once.
+namespace rows_plain {
+struct V {
+    struct T {
+        uint64_t l[8];
+    };
+    static T zero() { return T{}; }
+    static T load(const uint64_t* p) {
+        T r;
+        std::memcpy(r.l, p, sizeof r.l);
+        return r;
+    }
+    static void store(uint64_t* p, const T& a) { std::memcpy(p, a.l, sizeof a.l); }
+    static T set1(uint64_t x) {
+        T r;
+        for (unsigned i = 0; i < 8; ++i) r.l[i] = x;
+        return r;
+    }
+    static T mul(const T& a, const T& b) {
+        T r;
+        for (unsigned i = 0; i < 8; ++i) r.l[i] = static_cast<uint64_t>(static_cast<unit>(a.l[i])) * static_cast<unit>(b.l[i]);
+        return r;
+    }
+    static T add(const T& a, const T& b) {
+        T r;
+        for (unsigned i = 0; i < 8; ++i) r.l[i] = a.l[i] + b.l[i];
+        return r;
+    }
+    static T band(const T& a, const T& b) {
+        T r;
+        for (unsigned i = 0; i < 8; ++i) r.l[i] = a.l[i] & b.l[i];
+        return r;
+    }
+    static T srl32(const T& a) {
+        T r;
+        for (unsigned i = 0; i < 8; ++i) r.l[i] = a.l[i] >> 32;
+        return r;
+    }
+    static T sll1(const T& a) {
+        T r;
+        for (unsigned i = 0; i < 8; ++i) r.l[i] = a.l[i] << 1;
+        return r;
+    }
+};
+#include "vlong_rows.inc"
+}  // namespace rows_plain
+
+#if defined(__x86_64__) || defined(__i386__)
+#define LIBAPDU_VLONG_X86 1
+
+namespace rows_avx2 {
+#pragma GCC push_options
+#pragma GCC target("avx2")
+struct V {
+    struct T {
+        __m256i a, b;
+    };
+    static T zero() { return T{_mm256_setzero_si256(), _mm256_setzero_si256()}; }
+    static T load(const uint64_t* p) {
+        return T{_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 4))};
+    }
+    static void store(uint64_t* p, const T& x) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x.a);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 4), x.b);
+    }
+    static T set1(uint64_t x) {
+        const __m256i v = _mm256_set1_epi64x(static_cast<long long>(x));
+        return T{v, v};
+    }
+    static T mul(const T& x, const T& y) { return T{_mm256_mul_epu32(x.a, y.a), _mm256_mul_epu32(x.b, y.b)}; }
+    static T add(const T& x, const T& y) { return T{_mm256_add_epi64(x.a, y.a), _mm256_add_epi64(x.b, y.b)}; }
+    static T band(const T& x, const T& y) { return T{_mm256_and_si256(x.a, y.a), _mm256_and_si256(x.b, y.b)}; }
+    static T srl32(const T& x) { return T{_mm256_srli_epi64(x.a, 32), _mm256_srli_epi64(x.b, 32)}; }
+    static T sll1(const T& x) { return T{_mm256_slli_epi64(x.a, 1), _mm256_slli_epi64(x.b, 1)}; }
+};
+#include "vlong_rows.inc"
+#pragma GCC pop_options
+}  // namespace rows_avx2
+
+namespace rows_avx512 {
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+struct V {
+    typedef __m512i T;
+    static T zero() { return _mm512_setzero_si512(); }
+    static T load(const uint64_t* p) { return _mm512_loadu_si512(p); }
+    static void store(uint64_t* p, T x) { _mm512_storeu_si512(p, x); }
+    static T set1(uint64_t x) { return _mm512_set1_epi64(static_cast<long long>(x)); }
+    // The zero-masked forms: GCC 12 warns of the undefined pass-through
+    // operand of the plain ones.
+    static T mul(T x, T y) { return _mm512_maskz_mul_epu32(0xFF, x, y); }
+    static T add(T x, T y) { return _mm512_add_epi64(x, y); }
+    static T band(T x, T y) { return _mm512_and_si512(x, y); }
+    static T srl32(T x) { return _mm512_maskz_srli_epi64(0xFF, x, 32); }
+    static T sll1(T x) { return _mm512_maskz_slli_epi64(0xFF, x, 1); }
+};
+#include "vlong_rows.inc"
+#pragma GCC pop_options
+}  // namespace rows_avx512
+#endif
+
+struct RowLoops {
+    decltype(&rows_plain::ProductRows) product;
+    decltype(&rows_plain::SquareRows) square;
+    decltype(&rows_plain::ReduceRows) reduce;
 };
 
-// Adds a[i] * b[i] + c[i] * d[i] for i in [0, n).
-inline void Dot2(ColumnSum& s, const unit* __restrict a, const unit* __restrict b, const unit* __restrict c,
-                 const unit* __restrict d, unsigned n) {
-    uint64_t lo = 0, hi = 0;
-    for (unsigned i = 0; i < n; ++i) {
-        const uint64_t p = static_cast<uint64_t>(a[i]) * b[i];
-        const uint64_t r = static_cast<uint64_t>(c[i]) * d[i];
-        lo += static_cast<uint64_t>(static_cast<unit>(p)) + static_cast<unit>(r);
-        hi += (p >> 32) + (r >> 32);
+const RowLoops kPlainRows = {rows_plain::ProductRows, rows_plain::SquareRows, rows_plain::ReduceRows};
+#ifdef LIBAPDU_VLONG_X86
+const RowLoops kAvx2Rows = {rows_avx2::ProductRows, rows_avx2::SquareRows, rows_avx2::ReduceRows};
+const RowLoops kAvx512Rows = {rows_avx512::ProductRows, rows_avx512::SquareRows, rows_avx512::ReduceRows};
+#endif
+
+// The build for `which`, or null when the processor cannot run it.
+const RowLoops* RowsFor(vlong_rows which) {
+#ifdef LIBAPDU_VLONG_X86
+    __builtin_cpu_init();
+    const bool avx512 = __builtin_cpu_supports("avx512f"), avx2 = __builtin_cpu_supports("avx2");
+    switch (which) {
+        case vlong_rows_best:
+            return avx512 ? &kAvx512Rows : avx2 ? &kAvx2Rows : &kPlainRows;
+        case vlong_rows_avx512:
+            return avx512 ? &kAvx512Rows : nullptr;
+        case vlong_rows_avx2:
+            return avx2 ? &kAvx2Rows : nullptr;
+        case vlong_rows_plain:
+            return &kPlainRows;
     }
-    s.lo += lo;
-    s.hi += hi;
+    return nullptr;
+#else
+    return which == vlong_rows_best || which == vlong_rows_plain ? &kPlainRows : nullptr;
+#endif
 }
 
-// Adds a[i] * b[i] for i in [0, n).
-inline void Dot1(ColumnSum& s, const unit* __restrict a, const unit* __restrict b, unsigned n) {
-    uint64_t lo = 0, hi = 0;
-    for (unsigned i = 0; i < n; ++i) {
-        const uint64_t p = static_cast<uint64_t>(a[i]) * b[i];
-        lo += static_cast<unit>(p);
-        hi += p >> 32;
-    }
-    s.lo += lo;
-    s.hi += hi;
+std::atomic<const RowLoops*>& CurrentRows() {
+    static std::atomic<const RowLoops*> current{RowsFor(vlong_rows_best)};
+    return current;
 }
 
-void Reverse(unit* __restrict r, const unit* __restrict x, unsigned s) {
-    for (unsigned i = 0; i < s; ++i) r[i] = x[s - 1 - i];
-}
-
-// The mask of the word of k chosen at column c: the last one keeps only the
-// b bits that R = 2^N leaves to it.
-inline unit KeyMask(unsigned c, unsigned s, unsigned b) {
-    return c + 1 == s && b < 32 ? (static_cast<unit>(1) << b) - 1 : ~static_cast<unit>(0);
-}
-
-// w[0..s+2) = words s-1 .. 2s of x * y + k * m, where k (written to q[0..s))
-// makes the lowest 32 (s - 1) + b bits of the sum zero. yr and mr are y and m
-// word-reversed; x, y < m, s >= 1.
-LIBAPDU_VECTOR_CLONES
-void MontMulColumns(unit* __restrict w, unit* __restrict q, const unit* __restrict x, const unit* __restrict yr,
-                    const unit* __restrict mr, unsigned s, unit n0, unsigned b) {
-    const uint64_t y0 = yr[s - 1], m0 = mr[s - 1];
-    acc_t acc = 0;
-    for (unsigned c = 0; c < s; ++c) {
-        ColumnSum col;
-        Dot2(col, x, yr + (s - 1 - c), q, mr + (s - 1 - c), c);
-        acc += col.value() + x[c] * y0;
-        const unit qc = (static_cast<unit>(acc) * n0) & KeyMask(c, s, b);
-        q[c] = qc;
-        acc += qc * m0;
-        if (c + 1 == s) w[0] = static_cast<unit>(acc);  // zero unless b < 32
-        acc >>= 32;
-    }
-    for (unsigned c = s; c + 1 < 2 * s; ++c) {
-        const unsigned lo = c - s + 1;
-        ColumnSum col;
-        Dot2(col, x + lo, yr, q + lo, mr, s - lo);
-        acc += col.value();
-        w[lo] = static_cast<unit>(acc);
-        acc >>= 32;
-    }
-    w[s] = static_cast<unit>(acc);
-    w[s + 1] = static_cast<unit>(acc >> 32);
-}
-
-// As MontMulColumns for y = x: each cross product of a column once, doubled.
-LIBAPDU_VECTOR_CLONES
-void MontSqrColumns(unit* __restrict w, unit* __restrict q, const unit* __restrict x, const unit* __restrict xr,
-                    const unit* __restrict mr, unsigned s, unit n0, unsigned b) {
-    const uint64_t m0 = mr[s - 1];
-    acc_t acc = 0;
-    for (unsigned c = 0; c + 1 < 2 * s; ++c) {
-        const unsigned lo = c >= s ? c - s + 1 : 0;
-        // Pairs i < c - i.
-        ColumnSum cross;
-        Dot1(cross, x + lo, xr + (s - 1 + lo - c), (c + 1) / 2 - lo);
-        acc_t col = cross.value() << 1;
-        if (c % 2 == 0) col += static_cast<uint64_t>(x[c / 2]) * x[c / 2];
-        ColumnSum red;
-        if (c < s) {
-            Dot1(red, q, mr + (s - 1 - c), c);
-            acc += col + red.value();
-            const unit qc = (static_cast<unit>(acc) * n0) & KeyMask(c, s, b);
-            q[c] = qc;
-            acc += qc * m0;
-            if (c + 1 == s) w[0] = static_cast<unit>(acc);
-        } else {
-            Dot1(red, q + lo, mr, s - lo);
-            acc += col + red.value();
-            w[lo] = static_cast<unit>(acc);
-        }
-        acc >>= 32;
-    }
-    w[s] = static_cast<unit>(acc);
-    w[s + 1] = static_cast<unit>(acc >> 32);
-}
+const RowLoops& Rows() { return *CurrentRows().load(std::memory_order_relaxed); }
 
 }  // namespace
 
@@ -630,7 +663,16 @@ void vlong::print(const char* suffix) const {
 
 // ============================================================ monty
 
-monty::monty(const vlong& M) : m(M), N(0), s(0), n0(0) {
+bool vlong_use_rows(vlong_rows which) {
+    const RowLoops* rows = RowsFor(which);
+    if (!rows) return false;
+    CurrentRows().store(rows, std::memory_order_relaxed);
+    return true;
+}
+
+monty::monty(const vlong& M)
+    : m(M), N(0), s(0), n0(0), arena(nullptr), arenaWords(0), blocks(0), mp(nullptr), yp(nullptr), xd(nullptr),
+      L(nullptr), H(nullptr) {
     // Montgomery reduction needs an odd modulus; 1 has no room for it.
     if (M.is_neg() || M.is_even() || M.bits() < 2) libapdu::ExternalRaise(libapdu::kSwBadArgument, kSource, __LINE__);
     // R: the smallest power of two not below m (m is odd, so above it).
@@ -663,9 +705,27 @@ monty::monty(const vlong& M) : m(M), N(0), s(0), n0(0) {
     k.docopy();
     T.value->reserve(s + 2);
     k.value->reserve(s);
-    mr.reserve(s);
-    yr.reserve(s);
-    Reverse(mr.a, m.value->a, s);
+    // Operands: 8 zero lanes, s words, zero lanes up to s rounded to 8 plus 8.
+    // Accumulators and the diagonal: blocks of 8 lanes reaching past word 2s
+    // by at least the 8 lanes that a row's last block may cover.
+    const unsigned s8 = (s + 7) & ~7u;
+    const unsigned opWords = s8 + 16;
+    blocks = 2 * s8 / 8 + 2;
+    arenaWords = 2 * opWords + 3 * 8 * blocks + 8;
+    arena = new uint64_t[arenaWords]();
+    uint64_t* p = arena;
+    while (reinterpret_cast<uintptr_t>(p) % 64) ++p;
+    mp = p;
+    yp = mp + opWords;
+    xd = yp + opWords;
+    L = xd + 8 * blocks;
+    H = L + 8 * blocks;
+    for (unsigned i = 0; i < s; ++i) mp[8 + i] = m.value->a[i];
+}
+
+monty::~monty() {
+    libapdu::SecureWipe(arena, sizeof(uint64_t) * arenaWords);
+    delete[] arena;
 }
 
 // r = the sum's words shifted down by the b bits left of N, minus m once when
@@ -700,6 +760,32 @@ void monty::finish(unit* r) {
     }
 }
 
+void monty::twice(unit* r) const {
+    const unit* mw = m.value->a;
+    unit top = 0;
+    for (unsigned j = 0; j < s; ++j) {
+        const unit w = r[j];
+        r[j] = (w << 1) | top;
+        top = w >> 31;
+    }
+    bool geq = top != 0;
+    if (!geq) {
+        geq = true;
+        for (unsigned j = s; j-- > 0;)
+            if (r[j] != mw[j]) {
+                geq = r[j] > mw[j];
+                break;
+            }
+    }
+    if (!geq) return;
+    uint64_t borrow = 0;
+    for (unsigned j = 0; j < s; ++j) {
+        const uint64_t d = static_cast<uint64_t>(r[j]) - mw[j] - borrow;
+        r[j] = static_cast<unit>(d);
+        borrow = (d >> 32) & 1;
+    }
+}
+
 void monty::store(flex_unit& v, const unit* w) const {
     v.reserve(s);
     std::memcpy(v.a, w, sizeof(unit) * s);
@@ -708,16 +794,28 @@ void monty::store(flex_unit& v, const unit* w) const {
     v.trim();
 }
 
-void monty::mulWords(unit* r, const unit* x, const unit* y) {
-    Reverse(yr.a, y, s);
-    MontMulColumns(T.value->a, k.value->a, x, yr.a, mr.a, s, n0, N - 32 * (s - 1));
+// The reduction of the sums in L and H: k word by word, (T + k m) / R, then
+// the single conditional subtraction.
+void monty::reduce(unit* r) {
+    const unsigned b = N - 32 * (s - 1);
+    const unit lastMask = b < 32 ? (static_cast<unit>(1) << b) - 1 : ~static_cast<unit>(0);
+    Rows().reduce(L, H, mp, T.value->a, k.value->a, s, n0, lastMask);
     finish(r);
 }
 
+void monty::mulWords(unit* r, const unit* x, const unit* y) {
+    for (unsigned i = 0; i < s; ++i) yp[8 + i] = y[i];
+    Rows().product(L, H, x, yp, s, blocks);
+    reduce(r);
+}
+
 void monty::sqrWords(unit* r, const unit* x) {
-    Reverse(yr.a, x, s);
-    MontSqrColumns(T.value->a, k.value->a, x, yr.a, mr.a, s, n0, N - 32 * (s - 1));
-    finish(r);
+    for (unsigned i = 0; i < s; ++i) {
+        yp[8 + i] = x[i];
+        xd[2 * i] = x[i];
+    }
+    Rows().square(L, H, yp, xd, s, blocks);
+    reduce(r);
 }
 
 namespace {
@@ -751,9 +849,26 @@ void monty::mul(vlong& x, const vlong& y) {
 }
 
 vlong monty::exp(const vlong& x, const vlong& e) {
+    vlong base = x;
+    if (base.is_neg() || base >= m) {
+        base = base % m;
+        if (base.is_neg()) base += m;
+    }
     // Both running numbers stay in s-word buffers for the whole loop.
-    Operand result(*(R - m).value, s);  // one, in Montgomery form
-    Operand t(*((x * R) % m).value, s);
+    const vlong oneR = R - m;  // one, in Montgomery form
+    Operand result(*oneR.value, s);
+    // t = x R mod m as the Montgomery product of x and R^2 mod m, which is
+    // 2^N in Montgomery form: built from R mod m by doubling and squaring
+    // along the bits of N (a square doubles the power of two, a doubling adds
+    // one), instead of a long division of x R by m.
+    Operand t(*oneR.value, s);
+    twice(t.words());  // 2^1
+    for (unsigned bit = 32 - static_cast<unsigned>(__builtin_clz(N)) - 1; bit-- > 0;) {
+        sqrWords(t.words(), t.words());
+        if ((N >> bit) & 1) twice(t.words());
+    }
+    Operand xs(*base.value, s);
+    mulWords(t.words(), xs.words(), t.words());
     const unsigned bits = e.bits();
     for (unsigned i = 0; i < bits; ++i) {
         if (e.value->test(i)) mulWords(result.words(), result.words(), t.words());

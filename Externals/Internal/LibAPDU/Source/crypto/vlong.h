@@ -116,6 +116,9 @@ inline bool operator>=(const vlong& x, const vlong& y) { return x.cf(y) >= 0; }
 class monty {
 public:
     explicit monty(const vlong& m);
+    ~monty();
+    monty(const monty&) = delete;
+    monty& operator=(const monty&) = delete;
     // x = x * y * R^-1 mod m, for x, y < R; a square when y shares x's value.
     void mul(vlong& x, const vlong& y);
     vlong exp(const vlong& x, const vlong& e);
@@ -123,15 +126,29 @@ public:
 private:
     vlong R, R1, m, n1, T, k;  // R = 2^N >= m, R1 = R^-1 mod m, n1 = R - (m^-1 mod R)
     unsigned N;
-    unsigned s;       // words of m (and of every operand in Montgomery form)
+    unsigned s;          // words of m (and of every operand in Montgomery form)
     flex_unit::unit n0;  // lowest word of n1: -m^-1 mod 2^32
-    flex_unit mr, yr;    // m and the second operand, word-reversed
+    // One 64-byte aligned arena, sized once, for the word loops: m and the
+    // operand one word per 64-bit lane with zero lanes around them, the
+    // squares' diagonal, and the two accumulators of the sums.
+    uint64_t* arena;
+    unsigned arenaWords;
+    unsigned blocks;  // 8-lane blocks of each accumulator
+    uint64_t *mp, *yp, *xd, *L, *H;
     // r[0..s) = x * y * R^-1 mod m on s-word operands; r may be x or y.
     void mulWords(flex_unit::unit* r, const flex_unit::unit* x, const flex_unit::unit* y);
     void sqrWords(flex_unit::unit* r, const flex_unit::unit* x);
+    void reduce(flex_unit::unit* r);
     void finish(flex_unit::unit* r);
+    void twice(flex_unit::unit* r) const;  // r = 2r mod m, for r < m
     void store(flex_unit& v, const flex_unit::unit* w) const;  // v = the s words w
 };
+
+// The Montgomery word loops are built for several instruction sets, and the
+// best that the processor runs is used unless a test pins another build.
+enum vlong_rows { vlong_rows_best, vlong_rows_plain, vlong_rows_avx2, vlong_rows_avx512 };
+// False, and nothing changes, when the processor cannot run that build.
+bool vlong_use_rows(vlong_rows which);
 
 vlong modexp(const vlong& x, const vlong& e, const vlong& m);
 vlong modinv(const vlong& a, const vlong& m);
