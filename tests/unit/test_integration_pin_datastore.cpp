@@ -88,6 +88,19 @@ TEST(DataStorePinOnCard, WrongPinsCountDownToBlockedAndTheCardAgrees) {
     EXPECT_TRUE(t.model->pin(1)->blocked());
 }
 
+TEST(DataStorePinOnCard, MoreFailuresThanTheLimitReadAsNoTriesLeft) {
+    // A limit lowered below the count already made: the card holds the PIN
+    // blocked, and the record must not read as 256 - 2 tries left.
+    DataStoreCard t;
+    t.model->pin(1)->failures = 5;
+    t.model->pin(1)->limit = 3;
+    t.pin->select(t.pin->pathUser());
+    EXPECT_EQ(t.pin->info().triesLeft, 0);
+    EXPECT_EQ(t.pin->info().triesMax, 3);
+    EXPECT_EQ(RaisedCode([&] { t.pin->login(Ascii("1234")); }), 0x6983);
+    EXPECT_EQ(t.pin->info().triesLeft, 0);
+}
+
 TEST(DataStorePinOnCard, AFailedLoginKeepsTheLoginStateItHad) {
     DataStoreCard t;
     t.login(Ascii("1234"));

@@ -199,6 +199,7 @@ TEST(GostPinOnCard, WithoutAPackNothingIsSent) {
 
 TEST(GostPinOnCard, WhatTheFamilyDoesNotOffer) {
     GostCard t;
+    EXPECT_EQ(RaisedCode([&] { t.pin->select({}); }), 0x6B00);
     EXPECT_EQ(RaisedCode([&] { t.pin->unblock(Ascii("123456")); }), 0xFACE);
     EXPECT_EQ(RaisedCode([&] { t.pin->externalLogin(Ascii("123456")); }), 0xFACE);
     EXPECT_EQ(RaisedCode([&] { t.pin->challengeGet(); }), 0xFACE);

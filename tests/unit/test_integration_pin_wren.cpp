@@ -142,6 +142,9 @@ TEST(WrenPinOnCard, SelectAndWhatTheFamilyDoesNotOffer) {
     EXPECT_EQ(RaisedCode([&] { t.pin->unblock(Ascii("1234")); }), 0xFACE);
     EXPECT_EQ(RaisedCode([&] { t.pin->externalLogin(Ascii("1234")); }), 0xFACE);
     EXPECT_EQ(RaisedCode([&] { t.pin->challengeGet(); }), 0xFACE);
+    // Wren checks no lengths, but a PIN its length byte cannot carry never leaves.
+    EXPECT_EQ(RaisedCode([&] { t.pin->login(TBytes(0xFF, '1')); }), 0x6B00);
+    EXPECT_EQ(RaisedCode([&] { t.pin->change(TBytes(0x100, '1')); }), 0x6B00);
     EXPECT_TRUE(t.card.log().empty());
     const PinInfo i = t.pin->info();
     EXPECT_EQ(i.minLength, 4);
