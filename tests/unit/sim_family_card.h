@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Z6EZSender.h"
+#include "applet_common.h"
 #include "cardsim.h"
 #include "libapdu.h"
 #include "scripted_sender.h"
@@ -45,8 +46,7 @@ template <class Model, class Error, class Pin, class Pack = void> struct SimFami
         model = card.install(std::unique_ptr<Model>(new Model));
         // Select the applet directly on the card, so the conversation the test
         // looks at holds only what the PIN facet sends.
-        cardsim::Bytes select = {0x00, 0xA4, 0x04, 0x00, static_cast<unsigned char>(Model::kAid.size())};
-        select.insert(select.end(), Model::kAid.begin(), Model::kAid.end());
+        const cardsim::Bytes select = libapdu::SelectAidCommand(cardsim::Bytes(Model::kAid.begin(), Model::kAid.end()));
         const cardsim::Bytes answer = card.transmit(select);
         EXPECT_EQ(cardsim::StatusOf(answer), 0x9000);
         card.clearLog();

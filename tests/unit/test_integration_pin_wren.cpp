@@ -99,8 +99,9 @@ TEST(WrenPinOnCard, ChangeIsAlwaysFollowedByALogout) {
         EXPECT_EQ(RaisedCode([&] { t.pin->change(Ascii(c.fresh)); }), c.code ? c.code : -1);
         ASSERT_EQ(t.card.log().size(), 2u);
         const TBytes fresh = Ascii(c.fresh);
-        char head[32];
-        std::snprintf(head, sizeof head, "00 D4 00 00 %02zX %02zX ", fresh.size() + 1, fresh.size());
+        char head[64];
+        std::snprintf(head, sizeof head, "00 D4 00 00 %02X %02X ", static_cast<unsigned>(fresh.size() + 1) & 0xFFu,
+                      static_cast<unsigned>(fresh.size()) & 0xFFu);
         EXPECT_EQ(t.received(), (std::vector<std::string>{head + testing_card::ToHex(fresh), kLogout}));
         EXPECT_EQ(t.model->user().value, Ascii(c.value));
         EXPECT_FALSE(t.model->user().verified);
