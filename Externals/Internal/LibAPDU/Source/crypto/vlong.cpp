@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(__clang__)
 #include <immintrin.h>
 #endif
 
@@ -113,7 +113,8 @@ struct V {
 #include "vlong_rows.inc"
 }  // namespace rows_plain
 
-#if defined(__x86_64__) || defined(__i386__)
+// The vector builds rely on GCC's target pragmas; other compilers get the plain loops.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(__clang__)
 #define LIBAPDU_VLONG_X86 1
 
 namespace rows_avx2 {
