@@ -22,7 +22,7 @@ public:
 private:
     unsigned int memory(unsigned char p2);
 
-    unsigned short m_fips;  // kept for the layout shared with the other families; never read
+    [[maybe_unused]] unsigned short m_fips;  // kept for the layout shared with the other families; never read
 };
 
 }  // namespace libapdu
