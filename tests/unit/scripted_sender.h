@@ -71,7 +71,8 @@ struct ExpectedCommand {
                std::equal(prefix.begin(), prefix.end(), command.begin());
     }
     std::string describe() const {
-        return ToHex(prefix) + (length != prefix.size() ? " ... (" + std::to_string(length) + " bytes)" : std::string());
+        return ToHex(prefix) +
+               (length != prefix.size() ? " ... (" + std::to_string(length) + " bytes)" : std::string());
     }
 };
 
