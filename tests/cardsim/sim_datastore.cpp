@@ -59,21 +59,15 @@ Bytes SimDataStoreApplet::statusRecord() const {
 
 Bytes SimDataStoreApplet::doVerify(SimReader& r) {
     SimPlainPin& p = pinAt(r.u8());
-    const Bytes given = TakeLengthPrefixed(r);
-    if (!r.empty()) Fail(kSwBadPinLength);
+    const Bytes given = TakeLengthPrefixed(r, kSwBadPinLength);
     kWords.answer(p.present(given));
     return Respond(kSwOk);
 }
 
 Bytes SimDataStoreApplet::doChange(SimReader& r) {
     SimPlainPin& p = pinAt(r.u8());
-    const Bytes fresh = TakeLengthPrefixed(r);
-    if (!r.empty()) Fail(kSwBadPinLength);
-    // The applet changes a PIN only in the session that verified it.
-    if (p.blocked()) Fail(kSwPinBlocked);
-    if (!p.verified) Fail(kSwNotVerified);
-    if (!p.fits(fresh)) Fail(kSwBadPinLength);
-    p.value = fresh;
+    const Bytes fresh = TakeLengthPrefixed(r, kSwBadPinLength);
+    kWords.changeVerified(p, fresh, kSwNotVerified);
     return Respond(kSwOk);
 }
 

@@ -51,8 +51,7 @@ Bytes SimGostApplet::statusRecord() const {
 
 Bytes SimGostApplet::doVerify(SimReader& r) {
     SimPlainPin& p = pinAt(r.u8());
-    const Bytes given = TakeLengthPrefixed(r);
-    if (!r.empty()) Fail(kSwBadPinLength);
+    const Bytes given = TakeLengthPrefixed(r, kSwBadPinLength);
     kWords.answer(p.present(given));
     return Respond(kSwOk);
 }

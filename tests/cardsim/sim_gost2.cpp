@@ -44,20 +44,15 @@ Bytes SimGost2Applet::statusRecord() const {
 
 Bytes SimGost2Applet::doVerify(SimReader& r) {
     if (r.u8() != kUserRef) Fail(kSwNoSuchPin);
-    const Bytes given = TakeLengthPrefixed(r);
-    if (!r.empty()) Fail(kSwBadLength);
+    const Bytes given = TakeLengthPrefixed(r, kSwBadLength);
     kWords.answer(m_user.present(given));
     return Respond(kSwOk);
 }
 
 Bytes SimGost2Applet::doChange(SimReader& r) {
     if (r.u8() != kUserRef) Fail(kSwNoSuchPin);
-    const Bytes fresh = TakeLengthPrefixed(r);
-    if (!r.empty()) Fail(kSwBadLength);
-    if (m_user.blocked()) Fail(kSwPinBlocked);
-    if (!m_user.verified) Fail(kSwNotVerified);
-    if (!m_user.fits(fresh)) Fail(kSwBadPinLength);
-    m_user.value = fresh;
+    const Bytes fresh = TakeLengthPrefixed(r, kSwBadLength);
+    kWords.changeVerified(m_user, fresh, kSwNotVerified);
     return Respond(kSwOk);
 }
 

@@ -64,12 +64,24 @@ struct SimPinWords {
             Fail(badLength);
         }
     }
+
+    // A change of the PIN that the applets allow only in the session that
+    // verified it; a blocked PIN stays blocked whatever the session.
+    void changeVerified(SimPlainPin& p, const Bytes& fresh, uint16_t notVerified) const {
+        if (p.blocked()) Fail(blocked);
+        if (!p.verified) Fail(notVerified);
+        if (!p.fits(fresh)) Fail(badLength);
+        p.value = fresh;
+    }
 };
 
-// Reads "L P" from the command data: one length byte and that many PIN bytes.
-inline Bytes TakeLengthPrefixed(SimReader& r) {
+// Reads "L P" from the command data: one length byte and that many PIN bytes,
+// which must end the data; a byte past them ends the command with `trailing`.
+inline Bytes TakeLengthPrefixed(SimReader& r, uint16_t trailing) {
     const unsigned char n = r.u8();
-    return r.take(n);
+    Bytes pin = r.take(n);
+    if (!r.empty()) Fail(trailing);
+    return pin;
 }
 
 }  // namespace cardsim

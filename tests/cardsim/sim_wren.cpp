@@ -39,18 +39,13 @@ Bytes SimWrenApplet::handle(const SimApdu& a) {
     SimReader r(a.data, kSwBadLength);
     switch (a.ins) {
     case 0x20: {
-        const Bytes given = TakeLengthPrefixed(r);
-        if (!r.empty()) Fail(kSwBadLength);
+        const Bytes given = TakeLengthPrefixed(r, kSwBadLength);
         kWords.answer(m_user.present(given));
         return Answer(Bytes(), kSwOk);
     }
     case 0xD4: {
-        const Bytes fresh = TakeLengthPrefixed(r);
-        if (!r.empty()) Fail(kSwBadLength);
-        if (m_user.blocked()) Fail(kSwPinBlocked);
-        if (!m_user.verified) Fail(kSwNotVerified);
-        if (!m_user.fits(fresh)) Fail(kSwBadLength);
-        m_user.value = fresh;
+        const Bytes fresh = TakeLengthPrefixed(r, kSwBadLength);
+        kWords.changeVerified(m_user, fresh, kSwNotVerified);
         return Answer(Bytes(), kSwOk);
     }
     case 0xDC:

@@ -123,8 +123,7 @@ public:
 
     JavaCardPeer& expect(const TBytes& command, const TBytes& answer) {
         Step s;
-        s.prefix = command;
-        s.length = command.size();
+        s.command = {command, command.size()};
         s.answer = answer;
         m_script.push_back(s);
         return *this;
@@ -134,8 +133,7 @@ public:
     }
     JavaCardPeer& expectPrefix(const std::string& prefix, size_t length, const std::string& answer) {
         Step s;
-        s.prefix = Hex(prefix);
-        s.length = length;
+        s.command = {Hex(prefix), length};
         s.answer = Hex(answer);
         m_script.push_back(s);
         return *this;
@@ -152,8 +150,7 @@ public:
         sent.push_back(command);
         capacities.push_back(response.size());
         if (m_script.empty()) {
-            ADD_FAILURE() << "unexpected command " << ToHex(command);
-            response = {0x6F, 0x00};
+            RefuseCommand("unexpected command " + ToHex(command), response);
             return;
         }
         Step& s = m_script.front();
@@ -173,15 +170,7 @@ public:
         }
         const Step step = s;
         m_script.pop_front();
-        const bool match = command.size() == step.length && command.size() >= step.prefix.size() &&
-                           std::equal(step.prefix.begin(), step.prefix.end(), command.begin());
-        if (!match) {
-            ADD_FAILURE() << "command " << ToHex(command) << "\n expected " << ToHex(step.prefix)
-                          << (step.length != step.prefix.size() ? " ... (" + std::to_string(step.length) + " bytes)"
-                                                                : std::string());
-            response = {0x6F, 0x00};
-            return;
-        }
+        if (!PlayExpected(step.command, command, response)) return;
         response = step.answer;
     }
     TBytes atr() override { return {}; }
@@ -197,8 +186,7 @@ private:
     struct Step {
         bool isProtected = false;
         bool challengeSent = false;
-        TBytes prefix;
-        size_t length = 0;
+        ExpectedCommand command;
         TBytes answer;
         ProtectedStep prot;
     };

@@ -60,6 +60,36 @@ inline TBytes Concat(TBytes a, const TBytes& b) {
     return a;
 }
 
+// A command a script waits for: exact bytes, or a prefix and the command's
+// length in all where the rest is random.
+struct ExpectedCommand {
+    TBytes prefix;
+    size_t length = 0;
+
+    bool matches(const TBytes& command) const {
+        return command.size() == length && command.size() >= prefix.size() &&
+               std::equal(prefix.begin(), prefix.end(), command.begin());
+    }
+    std::string describe() const {
+        return ToHex(prefix) +
+               (length != prefix.size() ? " ... (" + std::to_string(length) + " bytes)" : std::string());
+    }
+};
+
+// How a script answers a command it cannot play: a test failure, and 6F 00 so
+// that the code under test stops.
+inline void RefuseCommand(const std::string& why, TBytes& response) {
+    ADD_FAILURE() << why;
+    response = {0x6F, 0x00};
+}
+
+// False, after refusing it, when `command` is not the one the script waits for.
+inline bool PlayExpected(const ExpectedCommand& expected, const TBytes& command, TBytes& response) {
+    if (expected.matches(command)) return true;
+    RefuseCommand("command " + ToHex(command) + "\n expected " + expected.describe(), response);
+    return false;
+}
+
 class ScriptedSender : public libapdu::ISender {
 public:
     // How control() answers: from the control script, by doing nothing, or as a
@@ -69,7 +99,7 @@ public:
     // The next command must be exactly `command`. A non-zero `buffer` is the size
     // the answer buffer must have when the command goes out.
     ScriptedSender& expect(const TBytes& command, const TBytes& response, size_t buffer = 0) {
-        m_script.push_back({command, command.size(), response, buffer});
+        m_script.push_back({{command, command.size()}, response, buffer});
         return *this;
     }
     ScriptedSender& expect(const std::string& command, const std::string& response, size_t buffer = 0) {
@@ -77,7 +107,7 @@ public:
     }
     // The next command must start with `prefix` and be `length` bytes long in all.
     ScriptedSender& expectPrefix(const TBytes& prefix, size_t length, const TBytes& response, size_t buffer = 0) {
-        m_script.push_back({prefix, length, response, buffer});
+        m_script.push_back({{prefix, length}, response, buffer});
         return *this;
     }
     ScriptedSender& expectPrefix(const std::string& prefix, size_t length, const std::string& response,
@@ -94,21 +124,12 @@ public:
         sent.push_back(command);
         capacities.push_back(response.size());
         if (m_script.empty()) {
-            ADD_FAILURE() << "unexpected command " << ToHex(command);
-            response = {0x6F, 0x00};
+            RefuseCommand("unexpected command " + ToHex(command), response);
             return;
         }
         const Step step = m_script.front();
         m_script.pop_front();
-        const bool match = command.size() == step.length && command.size() >= step.prefix.size() &&
-                           std::equal(step.prefix.begin(), step.prefix.end(), command.begin());
-        if (!match) {
-            ADD_FAILURE() << "command " << ToHex(command) << "\n expected " << ToHex(step.prefix)
-                          << (step.length != step.prefix.size() ? " ... (" + std::to_string(step.length) + " bytes)"
-                                                                : std::string());
-            response = {0x6F, 0x00};
-            return;
-        }
+        if (!PlayExpected(step.command, command, response)) return;
         if (step.buffer) {
             EXPECT_EQ(response.size(), step.buffer) << "answer buffer for " << ToHex(command);
         }
@@ -148,8 +169,7 @@ public:
 
 private:
     struct Step {
-        TBytes prefix;
-        size_t length;
+        ExpectedCommand command;
         TBytes response;
         size_t buffer;  // 0: not checked
     };

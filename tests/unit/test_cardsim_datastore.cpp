@@ -17,10 +17,7 @@ struct Exchange {
 };
 
 std::unique_ptr<CardSim> Card(SimDataStoreApplet** model) {
-    std::unique_ptr<CardSim> card(new CardSim({0x3B, 0x00}));
-    *model = card->install(std::unique_ptr<SimDataStoreApplet>(new SimDataStoreApplet));
-    EXPECT_EQ(Sw(*card, "00 A4 04 00 08 A0 00 00 04 48 00 03 01"), "9000");
-    return card;
+    return cardsim_test::CardWith(model, "00 A4 04 00 08 A0 00 00 04 48 00 03 01");
 }
 
 void Play(CardSim& card, const std::vector<Exchange>& script) {

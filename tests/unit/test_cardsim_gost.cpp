@@ -12,10 +12,7 @@ using cardsim_test::Tx;
 namespace {
 
 std::unique_ptr<CardSim> Card(SimGostApplet** model) {
-    std::unique_ptr<CardSim> card(new CardSim({0x3B, 0x00}));
-    *model = card->install(std::unique_ptr<SimGostApplet>(new SimGostApplet));
-    EXPECT_EQ(Sw(*card, "00 A4 04 00 0A A0 00 00 04 48 01 01 01 06 02"), "9000");
-    return card;
+    return cardsim_test::CardWith(model, "00 A4 04 00 0A A0 00 00 04 48 01 01 01 06 02");
 }
 
 TEST(SimGost, TheStatusRecord) {

@@ -12,10 +12,7 @@ using cardsim_test::Tx;
 namespace {
 
 std::unique_ptr<CardSim> Card(SimGost2Applet** model) {
-    std::unique_ptr<CardSim> card(new CardSim({0x3B, 0x00}));
-    *model = card->install(std::unique_ptr<SimGost2Applet>(new SimGost2Applet));
-    EXPECT_EQ(Sw(*card, "00 A4 04 00 08 A0 00 00 04 48 00 01 01"), "9000");
-    return card;
+    return cardsim_test::CardWith(model, "00 A4 04 00 08 A0 00 00 04 48 00 01 01");
 }
 
 TEST(SimGost2, TheRecordMovesThePinEntryFromVersionSeven) {

@@ -152,6 +152,19 @@ int DecryptBlocks(cvCryptoContext* ctx, const unsigned char* in, int length, uns
 
 inline bool ValidPadType(int padType) { return padType >= cvPadNone && padType <= cvPadIso9797M1; }
 
+// A hash keeps no key, no mode and no block length of its own: the context
+// only gathers the input until the digest.
+void StartHash(cvCryptoContext* ctx, cvCryptoAlgorithm algorithm, cvCryptoBlockFn block, int digestLength) {
+    ctx->finalize = nullptr;
+    ctx->algorithm = algorithm;
+    ctx->block = block;
+    ctx->mode = 0;
+    ctx->pendingCount = 0;
+    ctx->blockLength = 0;
+    ctx->digestLength = digestLength;
+    ctx->keyLength = 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -160,29 +173,15 @@ extern "C" {
 
 int cvCryptoAlgMD5(cvCryptoContext* ctx, int, const unsigned char*, int) {
     if (!ctx) return Store(cvErrBadArgument);
-    ctx->finalize = nullptr;
-    ctx->algorithm = cvCryptoAlgMD5;
-    ctx->block = cvAlgMD5Process;
-    ctx->mode = 0;
+    StartHash(ctx, cvCryptoAlgMD5, cvAlgMD5Process, 16);
     MD5Init(&ctx->state.md5);
-    ctx->pendingCount = 0;
-    ctx->blockLength = 0;
-    ctx->digestLength = 16;
-    ctx->keyLength = 0;
     return Store(cvOk);
 }
 
 int cvCryptoAlgSHA1(cvCryptoContext* ctx, int, const unsigned char*, int) {
     if (!ctx) return Store(cvErrBadArgument);
-    ctx->finalize = nullptr;
-    ctx->algorithm = cvCryptoAlgSHA1;
-    ctx->block = cvAlgSHA1Process;
-    ctx->mode = 0;
+    StartHash(ctx, cvCryptoAlgSHA1, cvAlgSHA1Process, 20);
     SHA1_Init(&ctx->state.sha1);
-    ctx->pendingCount = 0;
-    ctx->blockLength = 0;
-    ctx->digestLength = 20;
-    ctx->keyLength = 0;
     return Store(cvOk);
 }
 

@@ -729,46 +729,12 @@ monty::~monty() {
     delete[] arena;
 }
 
-// r = the sum's words shifted down by the b bits left of N, minus m once when
-// not below it. The sum is below 2m, so one subtraction is enough.
-void monty::finish(unit* r) {
-    const unit* w = T.value->a;
-    const unit* mw = m.value->a;
-    const unsigned b = N - 32 * (s - 1);
-    unit top;
-    if (b == 32) {
-        for (unsigned j = 0; j < s; ++j) r[j] = w[j + 1];
-        top = w[s + 1];
-    } else {
-        for (unsigned j = 0; j < s; ++j) r[j] = (w[j] >> b) | (w[j + 1] << (32 - b));
-        top = (w[s] >> b) | (w[s + 1] << (32 - b));
-    }
-    bool geq = top != 0;
-    if (!geq) {
-        geq = true;  // equal counts as not below
-        for (unsigned j = s; j-- > 0;)
-            if (r[j] != mw[j]) {
-                geq = r[j] > mw[j];
-                break;
-            }
-    }
-    if (!geq) return;
-    uint64_t borrow = 0;
-    for (unsigned j = 0; j < s; ++j) {
-        const uint64_t d = static_cast<uint64_t>(r[j]) - mw[j] - borrow;
-        r[j] = static_cast<unit>(d);
-        borrow = (d >> 32) & 1;
-    }
-}
+namespace {
 
-void monty::twice(unit* r) const {
-    const unit* mw = m.value->a;
-    unit top = 0;
-    for (unsigned j = 0; j < s; ++j) {
-        const unit w = r[j];
-        r[j] = (w << 1) | top;
-        top = w >> 31;
-    }
+// The s words r with the word top above them, less m once when that number is
+// not below m (equal counts as not below). The caller keeps it below 2m, so
+// what is left is below m and fits in r.
+inline void SubtractIfNotBelow(unit* r, unit top, const unit* mw, unsigned s) {
     bool geq = top != 0;
     if (!geq) {
         geq = true;
@@ -785,6 +751,36 @@ void monty::twice(unit* r) const {
         r[j] = static_cast<unit>(d);
         borrow = (d >> 32) & 1;
     }
+}
+
+}  // namespace
+
+// r = the sum's words shifted down by the b bits left of N, minus m once when
+// not below it. The sum is below 2m, so one subtraction is enough.
+void monty::finish(unit* r) {
+    const unit* w = T.value->a;
+    const unit* mw = m.value->a;
+    const unsigned b = N - 32 * (s - 1);
+    unit top;
+    if (b == 32) {
+        for (unsigned j = 0; j < s; ++j) r[j] = w[j + 1];
+        top = w[s + 1];
+    } else {
+        for (unsigned j = 0; j < s; ++j) r[j] = (w[j] >> b) | (w[j + 1] << (32 - b));
+        top = (w[s] >> b) | (w[s + 1] << (32 - b));
+    }
+    SubtractIfNotBelow(r, top, mw, s);
+}
+
+void monty::twice(unit* r) const {
+    const unit* mw = m.value->a;
+    unit top = 0;
+    for (unsigned j = 0; j < s; ++j) {
+        const unit w = r[j];
+        r[j] = (w << 1) | top;
+        top = w >> 31;
+    }
+    SubtractIfNotBelow(r, top, mw, s);
 }
 
 void monty::store(flex_unit& v, const unit* w) const {
