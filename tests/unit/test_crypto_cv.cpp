@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/pkcs12.h>
 
+#include <climits>
 #include <cstring>
 
 #include "crypto/cvcrypto.h"
@@ -56,6 +57,10 @@ TEST(CvHash, SizeQueriesAndAlgorithmKindChecks) {
     EXPECT_EQ(cvCryptoHashResult(&ctx, nullptr, &n), cvOk);
     EXPECT_EQ(n, 16);
     EXPECT_EQ(cvCryptoHashResult(&ctx, nullptr, nullptr), cvErrBadArgument);
+    // The digest is only given out together with its length.
+    unsigned char digest[20];
+    EXPECT_EQ(cvCryptoHashResult(&ctx, digest, nullptr), cvErrBadArgument);
+    EXPECT_EQ(rv.load(), cvErrBadArgument);
     ASSERT_EQ(cvCryptoHashInit(&ctx, cvCryptoAlgSHA1), cvOk);
     EXPECT_EQ(cvCryptoHashResult(&ctx, nullptr, &n), cvOk);
     EXPECT_EQ(n, 20);
@@ -235,19 +240,78 @@ TEST(CvCbc, DecryptionSizeQueryLeavesTheContextAsItWas) {
     EXPECT_EQ(std::memcmp(&ctx, &zero, sizeof ctx), 0) << "the freed context still holds key material";
 }
 
-TEST(CvCbc, CbcSizeQueriesHoldBackTheLastBlockWhenDecrypting) {
+// The size query of a split call must never undercount what the same call
+// then writes: the caller allocates from it. In decryption the last complete
+// block waits only until the next byte comes, so a partial block behind it
+// releases it.
+TEST(CvCbc, CbcSizeQueryCountsExactlyWhatTheStepWrites) {
+    struct Case {
+        int mode;
+        int fedBefore;  // bytes given in an earlier call
+        int length;
+        int expect;
+    } cases[] = {
+        {0, 0, 20, 16}, {0, 3, 5, 8},   {0, 0, 7, 0},   {1, 0, 20, 16}, {1, 0, 12, 8},  {1, 0, 16, 8},
+        {1, 0, 8, 0},   {1, 8, 3, 8},   {1, 8, 8, 8},   {1, 8, 0, 0},   {1, 3, 5, 0},   {1, 3, 6, 8},
+        {1, 0, 0, 0},
+    };
+    const Bytes data(64, 0x3C);
+    for (const auto& c : cases) {
+        cvCryptoContext ctx;
+        ASSERT_EQ(cvCryptoCbcInit(&ctx, cvCryptoAlgDES3, c.mode, kKey16.data(), 16, nullptr, 0), cvOk);
+        Bytes out(64 + 8, 0xEE);
+        int n = -1, size = -1;
+        ASSERT_EQ(cvCryptoCbc(&ctx, data.data(), c.fedBefore, out.data(), &n), cvOk);
+        EXPECT_EQ(cvCryptoCbc(&ctx, data.data(), c.length, nullptr, &size), cvOk);
+        EXPECT_EQ(rv.load(), cvOk);
+        EXPECT_EQ(size, c.expect) << c.mode << " " << c.fedBefore << "+" << c.length;
+        // Written into a buffer of exactly the queried size, guarded behind.
+        Bytes exact(static_cast<size_t>(size) + 8, 0xEE);
+        ASSERT_EQ(cvCryptoCbc(&ctx, data.data(), c.length, exact.data(), &n), cvOk);
+        EXPECT_EQ(n, size) << c.mode << " " << c.fedBefore << "+" << c.length;
+        EXPECT_EQ(ToHex(exact.data() + size, 8), "eeeeeeeeeeeeeeee");
+        cvCryptoFree(&ctx);
+    }
+}
+
+// Only the decryption dry run reads the data; the other size queries follow
+// from the length, and no query may count past what an int holds.
+TEST(CvCbc, FinalSizeQueriesNeedDataOnlyForTheDryRun) {
+    struct Case {
+        int mode;
+        int padType;
+        int length;
+        int result;
+        int size;
+    } cases[] = {
+        {0, cvPadPkcs5, 13, cvOk, 16},
+        {0, cvPadIso9797M1, 16, cvOk, 24},
+        {0, cvPadNone, 16, cvOk, 16},
+        {1, cvPadNone, 24, cvOk, 24},
+        {1, cvPadIso9797M2, 16, cvErrBadArgument, -1},
+        {0, cvPadPkcs5, INT_MAX - 3, cvErrBadArgument, -1},
+        {0, cvPadNone, INT_MAX - 7, cvErrBadArgument, -1},
+    };
+    for (const auto& c : cases) {
+        cvCryptoContext ctx;
+        ASSERT_EQ(cvCryptoCbcInit(&ctx, cvCryptoAlgDES3, c.mode, kKey24.data(), 24, nullptr, 0), cvOk);
+        int size = -1;
+        EXPECT_EQ(cvCryptoCbcFinal(&ctx, nullptr, c.length, c.padType, nullptr, &size), c.result)
+            << c.mode << "/" << c.padType << "/" << c.length;
+        EXPECT_EQ(rv.load(), c.result);
+        EXPECT_EQ(size, c.size) << c.mode << "/" << c.padType << "/" << c.length;
+        cvCryptoFree(&ctx);
+    }
+    // Splitting calls cannot push the count past an int either.
     cvCryptoContext ctx;
-    int n = -1;
     ASSERT_EQ(cvCryptoCbcInit(&ctx, cvCryptoAlgDES3, 0, kKey16.data(), 16, nullptr, 0), cvOk);
-    const Bytes data(20, 1);
-    EXPECT_EQ(cvCryptoCbc(&ctx, data.data(), 20, nullptr, &n), cvOk);
-    EXPECT_EQ(n, 16);
-    ASSERT_EQ(cvCryptoCbcInit(&ctx, cvCryptoAlgDES3, 1, kKey16.data(), 16, nullptr, 0), cvOk);
-    EXPECT_EQ(cvCryptoCbc(&ctx, data.data(), 20, nullptr, &n), cvOk);
-    EXPECT_EQ(n, 8);
-    EXPECT_EQ(cvCryptoCbc(&ctx, data.data(), 8, nullptr, &n), cvOk);
-    EXPECT_EQ(n, 0);
-    EXPECT_EQ(rv.load(), cvOk);
+    const unsigned char three[3] = {1, 2, 3};
+    unsigned char sink[8];
+    int n = -1;
+    ASSERT_EQ(cvCryptoCbc(&ctx, three, 3, sink, &n), cvOk);  // three bytes now pending
+    n = -1;
+    EXPECT_EQ(cvCryptoCbc(&ctx, nullptr, INT_MAX - 8, nullptr, &n), cvErrBadArgument);
+    EXPECT_EQ(n, -1);
     cvCryptoFree(&ctx);
 }
 
@@ -258,7 +322,11 @@ Bytes CvMac(cvCryptoAlgorithm alg, const Bytes& key, const Bytes& data, int padT
     Bytes mac(8, 0);
     int n = 0;
     int r = cvCryptoMacInit(&ctx, alg, key.data(), static_cast<int>(key.size()));
-    if (r == cvOk) r = cvCryptoMacUpdate(&ctx, data.data(), static_cast<int>(data.size()));
+    // In two calls, the first ending inside a block, so that the chaining
+    // has to carry a partial block over.
+    const int first = static_cast<int>(data.size() / 2 | (data.size() > 1 ? 1 : 0));
+    if (r == cvOk) r = cvCryptoMacUpdate(&ctx, data.data(), first);
+    if (r == cvOk) r = cvCryptoMacUpdate(&ctx, data.data() + first, static_cast<int>(data.size()) - first);
     if (r == cvOk) r = cvCryptoMacResult(&ctx, padType, mac.data(), &n);
     cvCryptoFree(&ctx);
     if (result) *result = r;
@@ -340,16 +408,20 @@ TEST(CvPkcs12, AgreesWithOpenSslKeyGen) {
         Bytes pw = src.take(static_cast<size_t>(i % 70));
         for (auto& b : pw) b = static_cast<unsigned char>(0x20 + b % 0x5F);  // printable ASCII
         const std::string password(pw.begin(), pw.end());
-        const Bytes salt = src.take(static_cast<size_t>(1 + i % 30));
+        const Bytes salt = src.take(static_cast<size_t>(i % 30));  // empty now and then
         const int id = 1 + i % 3, iterations = i % 4 == 0 ? 999 : 1 + i % 5;
         const int outLen = 1 + (i * 7) % 70;
+        // MD5 has a digest that divides the 64-byte block, SHA-1 one that does not.
+        const bool md5 = i % 2 != 0;
         Bytes ours(static_cast<size_t>(outLen)), ref(static_cast<size_t>(outLen));
-        ASSERT_EQ(cvCryptoPbePkcs12(cvCryptoAlgSHA1, pw.data(), static_cast<int>(pw.size()), salt.data(),
-                                    static_cast<int>(salt.size()), iterations, id, ours.data(), outLen),
+        // Only the low byte of the id counts.
+        ASSERT_EQ(cvCryptoPbePkcs12(md5 ? cvCryptoAlgMD5 : cvCryptoAlgSHA1, pw.data(), static_cast<int>(pw.size()),
+                                    salt.data(), static_cast<int>(salt.size()), iterations, id | (i << 8),
+                                    ours.data(), outLen),
                   cvOk);
         ASSERT_EQ(PKCS12_key_gen_asc(password.c_str(), static_cast<int>(password.size()),
                                      const_cast<unsigned char*>(salt.data()), static_cast<int>(salt.size()), id,
-                                     iterations, outLen, ref.data(), EVP_sha1()),
+                                     iterations, outLen, ref.data(), md5 ? EVP_md5() : EVP_sha1()),
                   1);
         ASSERT_EQ(ToHex(ours), ToHex(ref)) << i;
     }

@@ -152,6 +152,12 @@ int DecryptBlocks(cvCryptoContext* ctx, const unsigned char* in, int length, uns
 
 inline bool ValidPadType(int padType) { return padType >= cvPadNone && padType <= cvPadIso9797M1; }
 
+// Output totals and size queries count in int: refuse input whose output,
+// padding block included, could not be counted without overflow.
+inline bool TooLong(const cvCryptoContext* ctx, int length) {
+    return static_cast<long long>(length) + ctx->pendingCount + ctx->blockLength > INT_MAX;
+}
+
 // A hash keeps no key, no mode and no block length of its own: the context
 // only gathers the input until the digest.
 void StartHash(cvCryptoContext* ctx, cvCryptoAlgorithm algorithm, cvCryptoBlockFn block, int digestLength) {
@@ -299,12 +305,8 @@ int cvCryptoHashUpdate(cvCryptoContext* ctx, const unsigned char* data, int leng
 
 int cvCryptoHashResult(cvCryptoContext* ctx, unsigned char* out, int* outLength) {
     if (!ctx || !ctx->block) return Store(cvErrBadArgument);
-    if (out) {
-        int n = 0;
-        const int r = ctx->block(ctx, nullptr, 0, out, &n);
-        if (r == cvOk && outLength) *outLength = n;
-        return Store(r);
-    }
+    // The final form of the callback needs the length pointer as well.
+    if (out) return Store(ctx->block(ctx, nullptr, 0, out, outLength));
     if (outLength) {
         *outLength = ctx->digestLength;
         return Store(cvOk);
@@ -350,15 +352,19 @@ int cvCryptoCbcInit(cvCryptoContext* ctx, cvCryptoAlgorithm alg, int mode, const
 }
 
 int cvCryptoCbc(cvCryptoContext* ctx, const unsigned char* in, int length, unsigned char* out, int* outLength) {
-    if (!ctx || !outLength || length < 0 || !ctx->block || !IsBlockCipher(ctx)) return Store(cvErrBadArgument);
+    if (!ctx || !outLength || length < 0 || !ctx->block || !IsBlockCipher(ctx) || TooLong(ctx, length))
+        return Store(cvErrBadArgument);
     const int bl = ctx->blockLength;
     if (!out) {
-        // Size query. In decryption the last block is held back.
-        const long long n = static_cast<long long>(length) + ctx->pendingCount;
+        // Size query. In decryption the last complete block is held back, but
+        // only until the next byte arrives: a partial block after it releases
+        // it, so anything less than this count would let the step write past
+        // a buffer sized from the query.
+        const int n = length + ctx->pendingCount;
         if (ctx->mode == 0)
-            *outLength = static_cast<int>(bl * (n / bl));
+            *outLength = bl * (n / bl);
         else
-            *outLength = static_cast<int>(bl * ((n > bl ? n - bl : 0) / bl));
+            *outLength = n > 0 ? bl * ((n - 1) / bl) : 0;
         return Store(cvOk);
     }
     if (length > 0 && !in) return Store(cvErrBadArgument);
@@ -369,23 +375,25 @@ int cvCryptoCbc(cvCryptoContext* ctx, const unsigned char* in, int length, unsig
 
 int cvCryptoCbcFinal(cvCryptoContext* ctx, const unsigned char* in, int length, int padType, unsigned char* out,
                      int* outLength) {
-    if (!ctx || !outLength || length < 0 || !ctx->block || !IsBlockCipher(ctx)) return Store(cvErrBadArgument);
+    if (!ctx || !outLength || length < 0 || !ctx->block || !IsBlockCipher(ctx) || TooLong(ctx, length))
+        return Store(cvErrBadArgument);
     if (!ValidPadType(padType) || (ctx->mode == 1 && padType == cvPadIso9797M1)) return Store(cvErrBadArgument);
-    if (length > 0 && !in) return Store(cvErrBadArgument);
     const int bl = ctx->blockLength;
     if (!out) {
-        const long long n = static_cast<long long>(length) + ctx->pendingCount;
+        // These sizes follow from the length alone; the data may be absent.
+        const int n = length + ctx->pendingCount;
         if (padType == cvPadNone) {
             if (n % bl != 0) return Store(cvErrBadLength);
-            *outLength = static_cast<int>(n);
+            *outLength = n;
             return Store(cvOk);
         }
         if (ctx->mode == 0) {
             // One block is always reserved, also for method 1, which may add none.
-            *outLength = static_cast<int>((n + bl) / bl * bl);
+            *outLength = (n + bl) / bl * bl;
             return Store(cvOk);
         }
-        // Decryption with padding: the exact length needs a dry run.
+        // Decryption with padding: the exact length needs a dry run over the data.
+        if (length > 0 && !in) return Store(cvErrBadArgument);
         unsigned char pending[64], chaining[64];
         const int count = ctx->pendingCount;
         std::memcpy(pending, ctx->pending, sizeof pending);
@@ -400,6 +408,7 @@ int cvCryptoCbcFinal(cvCryptoContext* ctx, const unsigned char* in, int length, 
         if (r == cvOk) *outLength = size;
         return Store(r);
     }
+    if (length > 0 && !in) return Store(cvErrBadArgument);
     const int r = ctx->mode == 0 ? EncryptBlocks(ctx, in, length, out, outLength, true, padType)
                                  : DecryptBlocks(ctx, in, length, out, outLength, true, padType);
     return Store(r);
@@ -410,7 +419,8 @@ int cvCryptoMacInit(cvCryptoContext* ctx, cvCryptoAlgorithm alg, const unsigned 
 }
 
 int cvCryptoMacUpdate(cvCryptoContext* ctx, const unsigned char* data, int length) {
-    if (!ctx || length < 0 || (length > 0 && !data) || !ctx->block || !IsBlockCipher(ctx) || ctx->mode != 0)
+    if (!ctx || length < 0 || (length > 0 && !data) || !ctx->block || !IsBlockCipher(ctx) || ctx->mode != 0 ||
+        TooLong(ctx, length))
         return Store(cvErrBadArgument);
     int n = 0;
     return Store(EncryptBlocks(ctx, data, length, nullptr, &n, false, cvPadNone));
@@ -418,7 +428,7 @@ int cvCryptoMacUpdate(cvCryptoContext* ctx, const unsigned char* data, int lengt
 
 int cvCryptoMacUpdatePadded(cvCryptoContext* ctx, const unsigned char* data, int length, int padType) {
     if (!ctx || length < 0 || (length > 0 && !data) || !ctx->block || !IsBlockCipher(ctx) || ctx->mode != 0 ||
-        !ValidPadType(padType))
+        !ValidPadType(padType) || TooLong(ctx, length))
         return Store(cvErrBadArgument);
     int n = 0;
     return Store(EncryptBlocks(ctx, data, length, nullptr, &n, true, padType));

@@ -166,6 +166,7 @@ inline bool Bit(const unsigned char* bytes, int n) { return (bytes[(n - 1) >> 3]
 void des_initialize(const unsigned char key[8], tagDesContext* ctx) {
     // C and D as 28-bit values, bit 1 of each at bit 27.
     uint32_t c = 0, d = 0;
+    unsigned char chunk[8];
     for (int i = 0; i < 28; ++i) {
         c = (c << 1) | (Bit(key, kPC1[i]) ? 1u : 0u);
         d = (d << 1) | (Bit(key, kPC1[28 + i]) ? 1u : 0u);
@@ -175,7 +176,7 @@ void des_initialize(const unsigned char key[8], tagDesContext* ctx) {
             c = ((c << 1) | (c >> 27)) & 0x0fffffffu;
             d = ((d << 1) | (d >> 27)) & 0x0fffffffu;
         }
-        unsigned char chunk[8] = {0};
+        std::memset(chunk, 0, sizeof chunk);
         for (int j = 0; j < 48; ++j) {
             const int src = kPC2[j];
             const uint32_t bit = src <= 28 ? (c >> (28 - src)) & 1 : (d >> (56 - src)) & 1;
@@ -186,11 +187,14 @@ void des_initialize(const unsigned char key[8], tagDesContext* ctx) {
         ctx->subkeys[round][1] = (uint32_t(chunk[1]) << 26) | (uint32_t(chunk[3]) << 18) |
                                  (uint32_t(chunk[5]) << 10) | (uint32_t(chunk[7]) << 2);
     }
-    // Nothing of the key may stay on the stack.
+    // Nothing of the key may stay on the stack: neither C and D nor the last
+    // round's subkey bits.
     volatile uint32_t* vc = &c;
     volatile uint32_t* vd = &d;
     *vc = 0;
     *vd = 0;
+    volatile unsigned char* vk = chunk;
+    for (size_t i = 0; i < sizeof chunk; ++i) vk[i] = 0;
 }
 
 void des_encrypt(const tagDesContext* ctx, unsigned char block[8]) { Crypt(ctx, block, false); }
