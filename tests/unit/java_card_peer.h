@@ -109,6 +109,7 @@ struct ProtectedStep {
     Form form = kData;
     bool ivFirst = false;        // 22 before 32 in the answer
     bool spoilMac = false;       // a wrong answer MAC
+    bool zeroMac = false;        // an answer MAC of eight zero bytes
     TBytes extraLeading;         // elements put before 32 and 22 in the answer
     TBytes rawBody;              // the answer body as it stands (Form kRawBody), MAC made to check
     // When set, the plain command's data is only known by its start (random keys):
@@ -292,6 +293,7 @@ private:
         }
         TBytes answerMac = SmMac(k4, Concat(Concat(Concat(body, nonce), p.sw), Hex("0D 08")));
         if (p.spoilMac) answerMac[0] ^= 0x01;
+        if (p.zeroMac) answerMac.assign(8, 0x00);
         return Concat(Concat(Concat(body, Hex("0D 08")), answerMac), p.sw);
     }
 
