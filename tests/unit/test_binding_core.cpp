@@ -5,6 +5,7 @@
 
 #include "APDUTokenModule.h"
 #include "CriticalSection.h"
+#include "raised.h"
 
 using KOVA::APDUSupport::CAPDUTokenModule;
 
@@ -24,6 +25,53 @@ TEST(CriticalSection, IsRecursiveAndFreedByTheMatchingLeaves) {
         other = true;
     }).join();
     EXPECT_TRUE(other);
+    DeleteCriticalSection(&cs);
+}
+
+// A leave that does not match an entry of the calling thread is refused with
+// FFFF and changes nothing: the holder keeps the section, and a section nobody
+// holds stays free.
+TEST(CriticalSection, LeaveByAThreadThatDoesNotHoldItRaisesAndChangesNothing) {
+    _RTL_CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EXPECT_EQ(CodeOf([&] { LeaveCriticalSection(&cs); }), 0xFFFF);
+
+    EnterCriticalSection(&cs);
+    unsigned short code = 0;
+    bool entered = true;
+    std::thread([&] {
+        code = CodeOf([&] { LeaveCriticalSection(&cs); });
+        entered = TryEnterCriticalSection(&cs);
+    }).join();
+    EXPECT_EQ(code, 0xFFFF);
+    EXPECT_FALSE(entered);  // still held by this thread
+    LeaveCriticalSection(&cs);
+    std::thread([&] {
+        entered = TryEnterCriticalSection(&cs);
+        if (entered) LeaveCriticalSection(&cs);
+    }).join();
+    EXPECT_TRUE(entered);
+    EXPECT_EQ(WaitForSingleObject(&cs, 0), 0u);
+    DeleteCriticalSection(&cs);
+}
+
+// The scoped lock raises a failed leave on the normal path, and lets an
+// exception already on its way pass alone.
+TEST(CriticalSection, ScopedLockRaisesAFailedLeaveOnlyWhenNothingElseIsRaised) {
+    using KOVA::APDUSupport::CAutoCSLock;
+    _RTL_CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EXPECT_EQ(CodeOf([&] {
+                  CAutoCSLock guard(cs);
+                  LeaveCriticalSection(&cs);  // the guard's own leave now fails
+              }),
+              0xFFFF);
+    EXPECT_EQ(CodeOf([&] {
+                  CAutoCSLock guard(cs);
+                  LeaveCriticalSection(&cs);
+                  libapdu::ExternalRaise(0x6A82, L"", 0);
+              }),
+              0x6A82);
     DeleteCriticalSection(&cs);
 }
 
