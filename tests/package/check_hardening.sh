@@ -7,10 +7,14 @@ set -euo pipefail
 lib=$1
 fortified=$2
 fail() { echo "$lib: $*" >&2; exit 1; }
-readelf -lW "$lib" | grep -q GNU_RELRO || fail "no RELRO segment"
-readelf -dW "$lib" | grep -Eq 'BIND_NOW|FLAGS.*NOW' || fail "not bound at load (-z now)"
-nm -D --undefined-only "$lib" | grep -q __stack_chk_fail || fail "no stack protector"
+# Read whole before matching: grep -q leaving early would fail the pipe.
+segments=$(readelf -lW "$lib")
+dynamic=$(readelf -dW "$lib")
+undefined=$(nm -D --undefined-only "$lib")
+grep -q GNU_RELRO <<<"$segments" || fail "no RELRO segment"
+grep -Eq 'BIND_NOW|FLAGS.*NOW' <<<"$dynamic" || fail "not bound at load (-z now)"
+grep -q __stack_chk_fail <<<"$undefined" || fail "no stack protector"
 if [ "$fortified" = 1 ]; then
-  nm -D --undefined-only "$lib" | grep -q '_chk@' || fail "no fortified C library calls"
+  grep -q '_chk@' <<<"$undefined" || fail "no fortified C library calls"
 fi
 echo ok

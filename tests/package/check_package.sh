@@ -13,5 +13,6 @@ test -f "$work/prefix/include/keyshelf/libapdu.h"
 cmake -S "$src/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/consumer" >/dev/null
 # The installed library, not the build tree's, is the one loaded.
-ldd "$work/consumer/consumer" | grep -q "$work/prefix/"
+libs=$(ldd "$work/consumer/consumer")
+grep -q "$work/prefix/" <<<"$libs" || { echo "the consumer does not load the installed library" >&2; exit 1; }
 "$work/consumer/consumer"
