@@ -112,6 +112,33 @@ void CByteReader::need(size_t n) const {
     if (n > remaining()) ::libapdu::ExternalRaise(m_code, kInternalSource, __LINE__);
 }
 
+bool CByteReader::findJavaElement(unsigned char tag, CByteReader& value) const {
+    CByteReader r = *this;
+    while (!r.empty()) {
+        const unsigned char t = r.u8();
+        if (t == 0x00 || t == 0xFF || r.empty()) return false;
+        size_t len = r.u8();
+        if (len == 0xFF) {
+            if (r.remaining() < 2) return false;
+            len = r.be16();
+        }
+        if (len > r.remaining()) return false;
+        CByteReader v = r.sub(len);
+        if (t == tag) {
+            value = v;
+            return true;
+        }
+    }
+    return false;
+}
+
+unsigned int CByteReader::leadingNumber() const {
+    CByteReader r = *this;
+    unsigned int v = 0;
+    for (int i = 0; i < 4 && !r.empty(); ++i) v = (v << 8) | r.u8();
+    return v;
+}
+
 void CheckSW(IApplet* applet, const TBytes& response) {
     IAppError* e = applet->error();
     e->raiseSW(e->extractSW(response));

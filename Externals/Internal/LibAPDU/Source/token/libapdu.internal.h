@@ -104,6 +104,15 @@ public:
         m_pos += n;
     }
 
+    // The first element with `tag` in the Java/Heron tag-length-value list that
+    // runs from here to the end: tags 01..FE, one length byte, FF escaping a
+    // two-byte length. False when the tag is absent, or when the list turns
+    // malformed before it (a 00 or FF tag, a length cut short or running past
+    // the data); nothing is read beyond the data and nothing raises.
+    bool findJavaElement(unsigned char tag, CByteReader& value) const;
+    // The first up to four bytes left, high byte first (cards send 1 to 4).
+    unsigned int leadingNumber() const;
+
 private:
     void need(size_t n) const;
     const unsigned char* m_base;
