@@ -129,24 +129,10 @@ TBytes Exchange(IApplet* applet, const TBytes& command, size_t replySize) {
 // the end of the data, or an element whose length runs past the data ends the search:
 // such an element is treated as absent rather than read beyond the answer.
 bool FindTag(const TBytes& response, unsigned char tag, TBytes& value) {
-    CByteReader r(response.data(), ResponseDataSize(response));
-    while (!r.empty()) {
-        const unsigned char t = r.u8();
-        if (t == 0x00 || t == 0xFF) return false;
-        if (r.empty()) return false;
-        size_t len = r.u8();
-        if (len == 0xFF) {
-            if (r.remaining() < 2) return false;
-            len = r.be16();
-        }
-        if (len > r.remaining()) return false;
-        if (t == tag) {
-            value = r.take(len);
-            return true;
-        }
-        r.skip(len);
-    }
-    return false;
+    CByteReader v(nullptr, 0);
+    if (!EscapedTlvFind(CByteReader(response.data(), ResponseDataSize(response)), tag, v)) return false;
+    value = v.take(v.remaining());
+    return true;
 }
 
 // The value's first up to four bytes, high byte first (the card may send 1 to 4).
