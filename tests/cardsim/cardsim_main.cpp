@@ -19,6 +19,7 @@ const char kHelp[] =
     "usage: cardsim_server --card java|heron (--tcp PORT | --vpcd HOST[:PORT]) [options]\n"
     "\n"
     "  --card java|heron      java: the Java and JavaManager applets; heron: the Heron applet\n"
+    "  --card kite16|kite32|kite42|kite42b   a Kite token of that model (--fips: in FIPS mode)\n"
     "  --tcp PORT             listen on 127.0.0.1:PORT (0 picks a free port) and print\n"
     "                         \"PORT <n>\" once listening; one connection at a time\n"
     "  --vpcd HOST[:PORT]     connect to the vpcd reader driver (port 35963 by default),\n"
@@ -115,12 +116,13 @@ int main(int argc, char** argv) {
             Usage(("unknown option " + a).c_str());
         }
     }
-    if (card != "java" && card != "heron") Usage("--card must be java or heron");
+    std::unique_ptr<CardSim> kite = MakeKiteToken(card, opt);
+    if (!kite && card != "java" && card != "heron") Usage("--card must be java, heron, kite16, kite32, kite42 or kite42b");
     if ((tcpPort >= 0) == !vpcdHost.empty()) Usage("give one of --tcp and --vpcd");
     if (card == "heron" && (opt.managerVersion >= 0 || !opt.chipId.empty()))
         Usage("--manager-version and --chip-id need --card java");
 
-    std::unique_ptr<CardSim> sim = card == "java" ? MakeJavaToken(opt) : MakeHeronToken(opt);
+    std::unique_ptr<CardSim> sim = kite ? std::move(kite) : card == "java" ? MakeJavaToken(opt) : MakeHeronToken(opt);
     SimServer server(*sim);
     g_server = &server;
     struct sigaction sa;

@@ -67,34 +67,9 @@ unsigned char AccessAt(const Bytes& access, size_t i) {
     return access.empty() ? 0x00 : access.back();
 }
 
-const uint16_t kSwSmObjects = 0x6988;  // secure-messaging data objects incorrect
 const uint16_t kSaltFid = 0x000F;
-const size_t kKeySize = 24;
 
 // ---- the card's own cryptography, on OpenSSL
-
-Bytes Random(size_t n) {
-    Bytes r(n);
-    if (n && RAND_bytes(r.data(), static_cast<int>(n)) != 1) Fail(kSwNoPreciseDiagnosis);
-    return r;
-}
-
-using simcrypto::Pad2;
-using simcrypto::SmMac;
-using simcrypto::Unpad2;
-
-// The card refuses keys and data that TDEA CBC cannot take.
-Bytes TdesCbc(const Bytes& key, const Bytes& in, const Bytes& iv, bool encrypt) {
-    if ((key.size() != 16 && key.size() != 24) || in.size() % 8) Fail(kSwSmObjects);
-    return simcrypto::TdesCbc(key, in, iv, encrypt);
-}
-
-bool SameBytes(const Bytes& a, const Bytes& b) {
-    return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
-}
-
-using simcrypto::JavaKey;
-using simcrypto::PinKey24;
 
 Bytes Be32(uint32_t v) {
     return {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 8),

@@ -32,4 +32,22 @@ std::unique_ptr<CardSim> MakeHeronToken(const SimTokenOptions& o) {
     return card;
 }
 
+std::unique_ptr<CardSim> MakeKiteToken(const std::string& model, const SimTokenOptions& o) {
+    const Bytes* atr = model == "kite16"    ? &kAtrKite16
+                       : model == "kite32"  ? &kAtrKite32
+                       : model == "kite42"  ? &kAtrKite42
+                       : model == "kite42b" ? &kAtrKite42b
+                                            : nullptr;
+    if (!atr) return nullptr;
+    std::unique_ptr<CardSim> card(new CardSim(o.atr.empty() ? *atr : o.atr));
+    const bool kite4 = model == "kite42" || model == "kite42b";
+    SimKiteApplet* kite = card->install(std::unique_ptr<SimKiteApplet>(new SimKiteApplet(kite4, o.fips)));
+    if (!o.serial.empty()) kite->serial = o.serial;
+    if (!o.userPin.empty() || o.pinTries > 0)
+        kite->setUserPin(o.userPin.empty() ? SimKiteApplet::kDefaultUserPin : o.userPin,
+                         static_cast<unsigned char>(o.pinTries > 0 ? o.pinTries : 10));
+    card->setResident(kite);
+    return card;
+}
+
 }  // namespace cardsim

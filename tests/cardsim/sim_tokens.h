@@ -8,6 +8,7 @@
 #include "sim_heron.h"
 #include "sim_java.h"
 #include "sim_javamanager.h"
+#include "sim_kite.h"
 
 namespace cardsim {
 
@@ -31,6 +32,11 @@ struct SimTokenOptions {
 std::unique_ptr<CardSim> MakeJavaToken(const SimTokenOptions& o = SimTokenOptions());
 // The Heron applet.
 std::unique_ptr<CardSim> MakeHeronToken(const SimTokenOptions& o = SimTokenOptions());
+
+// A Kite token by model name: "kite16", "kite32", "kite42" or "kite42b"; null
+// for any other name. The Kite applet is resident: current without SELECT.
+// Options used: atr, fips, serial, userPin, pinTries.
+std::unique_ptr<CardSim> MakeKiteToken(const std::string& model, const SimTokenOptions& o = SimTokenOptions());
 
 }  // namespace cardsim
 

@@ -2,6 +2,7 @@
 
 #include "applet_heron.h"
 #include "applet_java.h"
+#include "applet_kite.h"
 #include "applet_zudezozud.h"
 
 namespace libapdu {
@@ -11,6 +12,7 @@ template <class A> IApplet* Make(ISender* s) { return new A(s); }
 template <class A> constexpr AppletClass Entry(unsigned short id) { return {id, &Make<A>, &A::checkIfExist}; }
 
 const AppletClass kApplets[] = {
+    Entry<CAppletKite>(0x1002),
     Entry<CAppletJava>(0x2001),
     Entry<CAppletJavaManager>(0x2002),
     Entry<CAppletZudezoZud>(0x2203),
