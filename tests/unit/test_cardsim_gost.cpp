@@ -21,9 +21,9 @@ TEST(SimGost, TheStatusRecord) {
     m->setLimit(5);
     m->admin().failures = 2;
     EXPECT_EQ(Sw(*card, "80 10 20 00 08 01 06 30 30 30 30 30 30"), "6DA0");
-    // verified flag 0, shared limit 11, user failures 12, admin failures 13, serial 16..23
+    // verified flag 0, free memory 9..10, shared limit 11, user failures 12, admin failures 13, serial 16..23
     EXPECT_EQ(Tx(*card, "80 15 10 00 01 01"),
-              "00 03 02 00 00 00 00 00 00 20 00 05 01 02 00 00 60 61 62 63 64 65 66 67 90 00");
+              "00 03 02 00 00 00 00 00 00 FF FF 05 01 02 00 00 60 61 62 63 64 65 66 67 90 00");
     EXPECT_EQ(Sw(*card, "80 10 20 00 0A 00 08 38 37 36 35 34 33 32 31"), "9000");
     EXPECT_EQ(card->transmit({0x80, 0x15, 0x10, 0x00, 0x01, 0x01})[0], 0x02);
     m->setRecordTail({0xAA, 0xBB});

@@ -21,9 +21,10 @@ TEST(SimGost2, TheRecordMovesThePinEntryFromVersionSeven) {
         const char* answer;
     };
     const Case cases[] = {
-        // kind, version, serial 2..9, then from i - 1: verified, limit, failures; length code at i + 9
-        {6, "02 06 72 73 74 75 76 77 78 79 00 01 05 01 00 00 00 00 00 00 00 45 00 00 00 00 00 00 00 00 00 00 90 00"},
-        {7, "02 07 72 73 74 75 76 77 78 79 00 00 01 05 01 00 00 00 00 00 00 00 45 00 00 00 00 00 00 00 00 00 00 90 00"},
+        // kind, version, minor version; free memory 26 bytes before the end; from i - 1: verified, limit,
+        // failures; length code at i + 9; secure-messaging status at 23; the serial in the last 8
+        {6, "02 06 01 02 00 00 00 01 FF E0 00 01 05 01 00 00 00 00 00 00 00 45 00 00 72 73 74 75 76 77 78 79 90 00"},
+        {7, "02 07 01 02 00 00 00 00 01 FF E0 00 01 05 01 00 00 00 00 00 00 00 45 00 00 72 73 74 75 76 77 78 79 90 00"},
     };
     for (const Case& c : cases) {
         SimGost2Applet* m;
