@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "cardsim.h"
+#include "sim_gost.h"
+#include "sim_gost2.h"
 #include "sim_heron.h"
 #include "sim_java.h"
 #include "sim_javamanager.h"
@@ -26,6 +28,8 @@ struct SimTokenOptions {
     Bytes chipId;                      // Java tokens: six bytes; empty keeps the default
     Bytes userPin;                     // the user PIN's bytes; empty keeps the model's "1234"
     int pinTries = -1;                 // the user PIN's retry limit (1..15); -1 keeps 10
+    long freeMemory = -1;              // Gost and Gost2 tokens: memory left; -1 keeps the model's
+    int gost2Version = -1;             // Gost2 tokens: the applet version; -1 keeps 7
 };
 
 // The Java and JavaManager applets.
@@ -37,6 +41,11 @@ std::unique_ptr<CardSim> MakeHeronToken(const SimTokenOptions& o = SimTokenOptio
 // for any other name. The Kite applet is resident: current without SELECT.
 // Options used: atr, fips, serial, userPin, pinTries.
 std::unique_ptr<CardSim> MakeKiteToken(const std::string& model, const SimTokenOptions& o = SimTokenOptions());
+// Gost and Gost2 tokens are found by their applets' AIDs behind an ATR of no
+// Kite or Wren model.
+extern const Bytes kAtrGost;
+std::unique_ptr<CardSim> MakeGostToken(const SimTokenOptions& o = SimTokenOptions());
+std::unique_ptr<CardSim> MakeGost2Token(const SimTokenOptions& o = SimTokenOptions());
 
 }  // namespace cardsim
 

@@ -1,5 +1,7 @@
 #include "applets.h"
 
+#include "applet_gost.h"
+#include "applet_gost2.h"
 #include "applet_heron.h"
 #include "applet_java.h"
 #include "applet_kite.h"
@@ -15,8 +17,10 @@ const AppletClass kApplets[] = {
     Entry<CAppletKite>(0x1002),
     Entry<CAppletJava>(0x2001),
     Entry<CAppletJavaManager>(0x2002),
+    Entry<CAppletGost>(0x2202),
     Entry<CAppletZudezoZud>(0x2203),
     Entry<CAppletHeron>(0x2204),
+    Entry<CAppletGost2>(0x2206),
 };
 }  // namespace
 

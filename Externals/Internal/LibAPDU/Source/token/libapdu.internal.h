@@ -128,6 +128,9 @@ private:
 // Data bytes of a response (everything before SW1 SW2); empty for shorter answers.
 inline size_t ResponseDataSize(const TBytes& response) { return response.size() >= 2 ? response.size() - 2 : 0; }
 
+// The card answer without its trailing SW1 SW2.
+inline CByteReader AnswerData(const TBytes& reply) { return CByteReader(reply.data(), ResponseDataSize(reply)); }
+
 // A command header followed by its data, in one allocation.
 inline TBytes Join(std::initializer_list<unsigned char> head, const TBytes& tail) {
     TBytes out;
@@ -151,6 +154,12 @@ void SecureWipe(void* p, size_t n);
 inline void SecureWipe(TBytes& b) {
     if (!b.empty()) SecureWipe(b.data(), b.size());
 }
+
+// Wipes a buffer that may hold secrets (file contents, keys) on every way out of a scope.
+struct ScopedWipe {
+    TBytes& bytes;
+    ~ScopedWipe() { SecureWipe(bytes); }
+};
 
 }  // namespace libapdu
 
