@@ -66,7 +66,7 @@ bool SimServer::handle(const Bytes& message, Bytes& reply) {
         switch (message[1]) {
         case kInspectTree: {
             const SimJavaApplet* applet = m_card.find<SimJavaApplet>();
-            const std::string text = applet ? applet->tree().dump() : std::string();
+            const std::string text = applet ? applet->tree().dump() : m_card.dump();
             reply.assign(text.begin(), text.end());
             return true;
         }
