@@ -32,13 +32,15 @@ bool CInfoDataStore::isFips() { return false; }
 unsigned int CInfoDataStore::color() { return 0xFFFFFFFFu; }
 
 TBytes CInfoDataStore::version(unsigned char) {
-    CByteReader r(get_status());
+    const TBytes record = get_status();
+    CByteReader r(record);
     r.skip(kVersionAt);
     return r.take(kVersionLength);
 }
 
 TBytes CInfoDataStore::id(unsigned char) {
-    CByteReader r(get_status());
+    const TBytes record = get_status();
+    CByteReader r(record);
     r.skip(kSerialAt);
     return r.take(kSerialLength);
 }

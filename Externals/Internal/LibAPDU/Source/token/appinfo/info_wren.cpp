@@ -37,19 +37,22 @@ TBytes CInfoWren::rnd(size_t) { LIBAPDU_RAISE(kErrNotSupported); }
 bool CInfoWren::isFips() { return false; }
 
 TBytes CInfoWren::version(unsigned char) {
-    CByteReader r(config());
+    const TBytes record = config();
+    CByteReader r(record);
     r.skip(kVersionAt);
     return r.take(kVersionLength);
 }
 
 TBytes CInfoWren::id(unsigned char) {
-    CByteReader r(config());
+    const TBytes record = config();
+    CByteReader r(record);
     r.skip(kSerialAt);
     return r.take(kSerialLength);
 }
 
 unsigned int CInfoWren::color() {
-    CByteReader r(config());
+    const TBytes record = config();
+    CByteReader r(record);
     r.skip(kColorAt);
     return r.u8();
 }
