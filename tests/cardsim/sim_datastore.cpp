@@ -126,18 +126,11 @@ Bytes SimDataStoreApplet::doLabel(const SimApdu& a) {
         out.resize(kMaxLabel, 0x20);  // the applet pads its label with spaces
         return Respond(out);
     }
-    // L label 02. An empty label arrives as 80 30 20 00 02 once the transport
-    // has dropped the empty Lc: no data at all.
-    if (a.data.empty()) {
-        m_label.clear();
-        return Respond(kSwOk);
-    }
-    SimReader r(a.data, kSwBadPinLength);
-    const unsigned char n = r.u8();
-    Bytes label = r.take(n);
-    if (r.remaining() != 1 || r.u8() != 0x02) Fail(kSwWrongLength);
-    if (label.size() > kMaxLabel) Fail(kSwBadPinLength);
-    m_label = label;
+    // L label, then 02 as the expected length: the label is the command data. An
+    // empty label arrives as 80 30 20 00 02 once the transport has dropped the
+    // empty Lc.
+    if (a.data.size() > kMaxLabel) Fail(kSwBadPinLength);
+    m_label = a.data;
     return Respond(kSwOk);
 }
 
