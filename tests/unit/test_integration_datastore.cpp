@@ -224,6 +224,10 @@ TEST_P(DataStoreHandles, TheStoreWorksWhateverHandlesTheCardChooses) {
     EXPECT_EQ(s.read(0x0001, 0xF007, 8), Pattern(8, 7));
     EXPECT_EQ(s.read(0xCC01, 0xF001, 64), Pattern(64, 1));
     EXPECT_EQ(CodeOf([&] { s.info(0x0001, 0xF003); }), 0x6A82);
+    if (!c.list.empty() && c.list[5] == 0xFFFF) {
+        // F006 holds the last handle of all, and the enumeration stopped there.
+        EXPECT_EQ(Model(*card)->records().rbegin()->first, 0xFFFF);
+    }
     if (c.policy == SimDataStoreApplet::Handles::kLowestFree) {
         // F003's handle went to F007.
         EXPECT_EQ(Model(*card)->records().size(), c.layout == 1 ? 8u : 9u);
@@ -238,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HandleCase{"LowestFreeV2", 2, SimDataStoreApplet::Handles::kLowestFree, 1, {}},
                       // A file of the first layout may have the last handle of all.
                       HandleCase{"ListWithFFFF", 1, SimDataStoreApplet::Handles::kList, 1,
-                                 {0x0010, 0x0020, 0x0030, 0x0040, 0xFFFF, 0x0005, 0x0006}},
+                                 {0x0010, 0x0020, 0x0030, 0x0040, 0x0050, 0xFFFF, 0x0005, 0x0006}},
                       HandleCase{"FolderAfterItsFile", 1, SimDataStoreApplet::Handles::kList, 1,
                                  {0x0050, 0x0040, 0x0030, 0x0020, 0x0010, 0x0008, 0x0004, 0x0002}},
                       HandleCase{"FolderAfterItsFileV2", 2, SimDataStoreApplet::Handles::kList, 1,

@@ -59,10 +59,14 @@ class DataStoreStoreTest {
         return out;
     }
 
-    /** The record of a file, found by its key (the low byte of its object identifier) and size. */
+    /**
+     * The record of a container file F001..F007, found by its key (the low byte of its
+     * object identifier: F1..F7) and its size.
+     */
     static Rec fileRecord(SimToken t, int file, int size) throws Exception {
+        int key = 0xF0 | (file & 0x0F);
         for (Rec r : records(t))
-            if ((r.objectId() & 0xFF) == (file & 0xFF) && r.size() == size) return r;
+            if ((r.objectId() & 0xFF) == key && r.size() == size) return r;
         return null;
     }
 
