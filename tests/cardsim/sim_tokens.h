@@ -7,6 +7,7 @@
 #include "cardsim.h"
 #include "sim_gost.h"
 #include "sim_gost2.h"
+#include "sim_datastore.h"
 #include "sim_heron.h"
 #include "sim_java.h"
 #include "sim_javamanager.h"
@@ -46,6 +47,27 @@ std::unique_ptr<CardSim> MakeKiteToken(const std::string& model, const SimTokenO
 extern const Bytes kAtrGost;
 std::unique_ptr<CardSim> MakeGostToken(const SimTokenOptions& o = SimTokenOptions());
 std::unique_ptr<CardSim> MakeGost2Token(const SimTokenOptions& o = SimTokenOptions());
+// The Wren token's answer-to-reset (6 bytes): the token is known by it alone.
+extern const Bytes kAtrWren;
+
+// A DataStore token: the DataStore applet and, optionally, the platform applet.
+struct SimDataStoreOptions {
+    size_t statusRecord = 30;  // 30 or 34 bytes
+    bool platform = false;     // the platform applet with the memory figures
+    size_t platformAnswer = 46;  // 46 or 58 bytes with the status word
+    bool keepPinOnPlatform = false;  // a verified PIN survives the platform applet's selection
+    SimDataStoreApplet::Handles handles = SimDataStoreApplet::Handles::kSequential;
+    uint16_t handleStart = 1;
+    std::vector<uint16_t> handleList;  // with Handles::kList
+    size_t capacity = 0x4000;          // bytes the records may hold in all
+    size_t pageSize = 36;              // entries per enumeration page
+    bool ignoreEnumerationStart = false;
+    bool readProtection = true;
+};
+std::unique_ptr<CardSim> MakeDataStoreToken(const SimTokenOptions& o = SimTokenOptions(),
+                                            const SimDataStoreOptions& d = SimDataStoreOptions());
+// The Wren applet, resident from power-on.
+std::unique_ptr<CardSim> MakeWrenToken(const SimTokenOptions& o = SimTokenOptions());
 
 }  // namespace cardsim
 
