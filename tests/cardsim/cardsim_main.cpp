@@ -16,9 +16,10 @@ using namespace cardsim;
 namespace {
 
 const char kHelp[] =
-    "usage: cardsim_server --card java|heron (--tcp PORT | --vpcd HOST[:PORT]) [options]\n"
+    "usage: cardsim_server --card java|heron|tessel (--tcp PORT | --vpcd HOST[:PORT]) [options]\n"
     "\n"
     "  --card java|heron      java: the Java and JavaManager applets; heron: the Heron applet\n"
+    "  --card tessel          the Tessel applet\n"
     "  --tcp PORT             listen on 127.0.0.1:PORT (0 picks a free port) and print\n"
     "                         \"PORT <n>\" once listening; one connection at a time\n"
     "  --vpcd HOST[:PORT]     connect to the vpcd reader driver (port 35963 by default),\n"
@@ -31,6 +32,7 @@ const char kHelp[] =
     "  --pin TEXT             the user PIN, its bytes as given (\"1234\" by default)\n"
     "  --pin-hex HEX          the user PIN as bytes, e.g. the UTF-8 form of a text\n"
     "  --pin-tries N          wrong logins the user PIN takes before it blocks, 1..15 (10)\n"
+    "  --login-type HEX       tessel: the user PIN's reference and login type, one byte (24)\n"
     "  --stdin-lifetime       exit when standard input is closed\n"
     "  --help                 this text\n"
     "\n"
@@ -107,6 +109,10 @@ int main(int argc, char** argv) {
         } else if (a == "--pin-tries") {
             if (!ParseNumber(value(), 15, n) || n == 0) Usage("--pin-tries needs a number 1..15");
             opt.pinTries = static_cast<int>(n);
+        } else if (a == "--login-type") {
+            Bytes b;
+            if (!FromHex(value(), b) || b.size() != 1 || b[0] == 0) Usage("--login-type needs one byte in hex, not 00");
+            opt.loginType = b[0];
         } else if (a == "--fips") {
             opt.fips = true;
         } else if (a == "--stdin-lifetime") {
@@ -115,12 +121,15 @@ int main(int argc, char** argv) {
             Usage(("unknown option " + a).c_str());
         }
     }
-    if (card != "java" && card != "heron") Usage("--card must be java or heron");
+    if (card != "java" && card != "heron" && card != "tessel") Usage("--card must be java, heron or tessel");
     if ((tcpPort >= 0) == !vpcdHost.empty()) Usage("give one of --tcp and --vpcd");
-    if (card == "heron" && (opt.managerVersion >= 0 || !opt.chipId.empty()))
+    if (card != "java" && (opt.managerVersion >= 0 || !opt.chipId.empty()))
         Usage("--manager-version and --chip-id need --card java");
+    if (card != "tessel" && opt.loginType >= 0) Usage("--login-type needs --card tessel");
+    if (card == "tessel" && opt.fips) Usage("--fips needs --card java or heron");
 
-    std::unique_ptr<CardSim> sim = card == "java" ? MakeJavaToken(opt) : MakeHeronToken(opt);
+    std::unique_ptr<CardSim> sim =
+        card == "java" ? MakeJavaToken(opt) : card == "heron" ? MakeHeronToken(opt) : MakeTesselToken(opt);
     SimServer server(*sim);
     g_server = &server;
     struct sigaction sa;

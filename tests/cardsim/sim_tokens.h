@@ -8,6 +8,7 @@
 #include "sim_heron.h"
 #include "sim_java.h"
 #include "sim_javamanager.h"
+#include "sim_tessel.h"
 
 namespace cardsim {
 
@@ -25,12 +26,18 @@ struct SimTokenOptions {
     Bytes chipId;                      // Java tokens: six bytes; empty keeps the default
     Bytes userPin;                     // the user PIN's bytes; empty keeps the model's "1234"
     int pinTries = -1;                 // the user PIN's retry limit (1..15); -1 keeps 10
+    int loginType = -1;                // Tessel tokens: the user PIN's reference and login type; -1 keeps 24
 };
 
 // The Java and JavaManager applets.
 std::unique_ptr<CardSim> MakeJavaToken(const SimTokenOptions& o = SimTokenOptions());
 // The Heron applet.
 std::unique_ptr<CardSim> MakeHeronToken(const SimTokenOptions& o = SimTokenOptions());
+
+// The Tessel token model's answer-to-reset (15 bytes).
+extern const Bytes kAtrTessel;
+// The Tessel applet; withContainer false leaves out the container directory 5000.
+std::unique_ptr<CardSim> MakeTesselToken(const SimTokenOptions& o = SimTokenOptions(), bool withContainer = true);
 
 }  // namespace cardsim
 

@@ -2,6 +2,7 @@
 
 #include "applet_heron.h"
 #include "applet_java.h"
+#include "applet_tessel.h"
 #include "applet_zudezozud.h"
 
 namespace libapdu {
@@ -13,6 +14,7 @@ template <class A> constexpr AppletClass Entry(unsigned short id) { return {id, 
 const AppletClass kApplets[] = {
     Entry<CAppletJava>(0x2001),
     Entry<CAppletJavaManager>(0x2002),
+    Entry<CAppletTessel>(0x2101),
     Entry<CAppletZudezoZud>(0x2203),
     Entry<CAppletHeron>(0x2204),
 };
