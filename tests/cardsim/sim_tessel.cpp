@@ -409,7 +409,11 @@ Bytes SimTesselApplet::doGetResponse(const SimApdu& a) {
 }
 
 Bytes SimTesselApplet::process(const SimApdu& a) {
-    if (!(a.cla == 0x00 && a.ins == 0xC0)) m_pending.clear();
+    // GET RESPONSE comes with class 00, or with the class of the command it
+    // continues (as javax.smartcardio sends it).
+    const bool getResponse = a.ins == 0xC0 && (a.cla == 0x00 || a.cla == 0x80);
+    if (!getResponse) m_pending.clear();
+    if (getResponse) return doGetResponse(a);
     // Protected pieces: CLA with bits 0C.
     if ((a.cla & 0x0C) == 0x0C) return doProtected(a);
     return dispatch(a);
