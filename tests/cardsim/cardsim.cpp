@@ -20,9 +20,31 @@ CommandMatch MatchPrefix(const Bytes& prefix) {
 CardSim::CardSim(const Bytes& atr) : m_atr(atr) {}
 CardSim::~CardSim() = default;
 
+std::string CardSim::dump() const {
+    std::lock_guard<std::recursive_mutex> g(m_mu);
+    for (const auto& a : m_applets) {
+        std::string text = a->dump();
+        if (!text.empty()) return text;
+    }
+    return std::string();
+}
+
 void CardSim::deselect() {
     if (m_selected) m_selected->onDeselect();
     m_selected = nullptr;
+}
+
+void CardSim::selectResident() {
+    if (!m_resident) return;
+    m_selected = m_resident;
+    m_selected->onSelect();
+}
+
+void CardSim::setResident(ISimApplet* applet) {
+    std::lock_guard<std::recursive_mutex> g(m_mu);
+    m_resident = applet;
+    deselect();
+    selectResident();
 }
 
 void CardSim::powerOff() {
@@ -34,11 +56,13 @@ void CardSim::powerOn() {
     std::lock_guard<std::recursive_mutex> g(m_mu);
     deselect();
     m_powered = true;
+    selectResident();
 }
 void CardSim::reset() {
     std::lock_guard<std::recursive_mutex> g(m_mu);
     deselect();
     m_powered = true;
+    selectResident();
 }
 
 Bytes CardSim::selectByAid(const SimApdu& apdu) {

@@ -4,11 +4,15 @@
 #ifndef CARDSIM_SIM_CRYPTO_H
 #define CARDSIM_SIM_CRYPTO_H
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
+#include <openssl/rand.h>
 
 #include <algorithm>
 #include <vector>
+
+#include "sim_apdu.h"
 
 namespace simcrypto {
 
@@ -89,6 +93,72 @@ inline Bytes PinKey24(const Bytes& pin) {
     return key;
 }
 
+// Zeros to the block end, only when a partial block remains (an empty input is one block of zeros).
+inline Bytes ZeroPad(Bytes d) {
+    while (d.size() % 8) d.push_back(0x00);
+    if (d.empty()) d.assign(8, 0x00);
+    return d;
+}
+
+// ISO/IEC 9797-1 MAC algorithm 3: single DES under K1 over the chain, the last
+// block D_K2 then E_K3 (K3 = K1 for a 16-byte key), zero IV, zero padding.
+inline Bytes RetailMac(const Bytes& key, const Bytes& data) {
+    const Bytes k1(key.begin(), key.begin() + 8), k2(key.begin() + 8, key.begin() + 16);
+    const Bytes k3 = key.size() == 24 ? Bytes(key.begin() + 16, key.end()) : k1;
+    const Bytes padded = ZeroPad(data);
+    Bytes h(8, 0);
+    for (size_t i = 0; i < padded.size(); i += 8) {
+        Bytes b(padded.begin() + static_cast<std::ptrdiff_t>(i), padded.begin() + static_cast<std::ptrdiff_t>(i + 8));
+        for (size_t j = 0; j < 8; ++j) b[j] ^= h[j];
+        h = Des(k1, b, true);
+    }
+    return Des(k3, Des(k2, h, false), true);
+}
+
+// ISO/IEC 9797-1 MAC algorithm 1 with TDEA, zero IV, zero padding.
+inline Bytes TdesMac(const Bytes& key, const Bytes& data) {
+    const Bytes c = TdesCbc(key, ZeroPad(data), Bytes(), true);
+    return Bytes(c.end() - 8, c.end());
+}
+
+inline bool SameBytes(const Bytes& a, const Bytes& b) {
+    return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
 }  // namespace simcrypto
+
+// What the simulated cards do with these: a malformed secure-messaging object
+// or a key the card cannot use ends the command with a status word.
+namespace cardsim {
+
+const uint16_t kSwSmObjects = 0x6988;  // secure-messaging data objects incorrect
+const size_t kKeySize = 24;
+
+inline Bytes Random(size_t n) {
+    Bytes r(n);
+    if (n && RAND_bytes(r.data(), static_cast<int>(n)) != 1) Fail(kSwNoPreciseDiagnosis);
+    return r;
+}
+
+// The card refuses keys and data that TDEA CBC cannot take.
+inline Bytes TdesCbc(const Bytes& key, const Bytes& in, const Bytes& iv, bool encrypt) {
+    if ((key.size() != 16 && key.size() != 24) || in.size() % 8) Fail(kSwSmObjects);
+    return simcrypto::TdesCbc(key, in, iv, encrypt);
+}
+
+inline Bytes RetailMac(const Bytes& key, const Bytes& data) {
+    if (key.size() != 16 && key.size() != 24) Fail(kSwSmObjects);
+    return simcrypto::RetailMac(key, data);
+}
+
+using simcrypto::JavaKey;
+using simcrypto::Pad2;
+using simcrypto::PinKey24;
+using simcrypto::SameBytes;
+using simcrypto::SmMac;
+using simcrypto::TdesMac;
+using simcrypto::Unpad2;
+
+}  // namespace cardsim
 
 #endif

@@ -255,7 +255,7 @@ TEST(CoreByteReader, FindsJavaElementsAndStopsAtAMalformedList) {
     };
     for (const Case& c : cases) {
         CByteReader value(nullptr, 0);
-        const bool found = CByteReader(c.list).findJavaElement(c.tag, value);
+        const bool found = CByteReader(c.list).findEscapedElement(c.tag, value);
         EXPECT_EQ(found, c.value != nullptr) << c.what;
         if (found && c.value) {
             EXPECT_EQ(testing_card::ToHex(value.take(value.remaining())), c.value) << c.what;

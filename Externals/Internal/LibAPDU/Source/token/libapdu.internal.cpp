@@ -112,18 +112,26 @@ void CByteReader::need(size_t n) const {
     if (n > remaining()) ::libapdu::ExternalRaise(m_code, kInternalSource, __LINE__);
 }
 
-bool CByteReader::findJavaElement(unsigned char tag, CByteReader& value) const {
+bool CByteReader::nextEscapedElement(unsigned char& tag, CByteReader& value) {
+    if (empty()) return false;
+    const unsigned char t = u8();
+    if (t == 0x00 || t == 0xFF || empty()) return false;
+    size_t len = u8();
+    if (len == 0xFF) {
+        if (remaining() < 2) return false;
+        len = be16();
+    }
+    if (len > remaining()) return false;
+    tag = t;
+    value = sub(len);
+    return true;
+}
+
+bool CByteReader::findEscapedElement(unsigned char tag, CByteReader& value) const {
     CByteReader r = *this;
-    while (!r.empty()) {
-        const unsigned char t = r.u8();
-        if (t == 0x00 || t == 0xFF || r.empty()) return false;
-        size_t len = r.u8();
-        if (len == 0xFF) {
-            if (r.remaining() < 2) return false;
-            len = r.be16();
-        }
-        if (len > r.remaining()) return false;
-        CByteReader v = r.sub(len);
+    unsigned char t = 0;
+    CByteReader v(nullptr, 0);
+    while (r.nextEscapedElement(t, v)) {
         if (t == tag) {
             value = v;
             return true;

@@ -128,7 +128,7 @@ TBytes Exchange(IApplet* applet, const TBytes& command, size_t replySize) {
 // a malformed list counts as the element being absent.
 bool FindTag(const TBytes& response, unsigned char tag, TBytes& value) {
     CByteReader v(nullptr, 0);
-    if (!CByteReader(response.data(), ResponseDataSize(response)).findJavaElement(tag, v)) return false;
+    if (!CByteReader(response.data(), ResponseDataSize(response)).findEscapedElement(tag, v)) return false;
     value = v.take(v.remaining());
     return true;
 }

@@ -42,7 +42,7 @@ TBytes CInfoCommon::challenge(unsigned char cla, unsigned char ins, size_t n, si
 }
 
 bool CInfoCommon::findObject(CByteReader data, unsigned char tag, CByteReader& value) {
-    return data.findJavaElement(tag, value);
+    return data.findEscapedElement(tag, value);
 }
 
 TBytes CInfoCommon::objectValue(const TBytes& reply, unsigned char tag, int subTag, const wchar_t* source) {

@@ -60,7 +60,7 @@ TBytes RandomBlock() {
 TBytes JavaTlvFind(const TBytes& data, unsigned char tag, const wchar_t* source) {
     // An absent element and a malformed list are both a bad answer here.
     CByteReader value(nullptr, 0);
-    if (!CByteReader(data).findJavaElement(tag, value)) ExternalRaise(kSwBadAnswer, source, __LINE__);
+    if (!CByteReader(data).findEscapedElement(tag, value)) ExternalRaise(kSwBadAnswer, source, __LINE__);
     return value.take(value.remaining());
 }
 
