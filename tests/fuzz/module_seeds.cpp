@@ -1,7 +1,7 @@
-// Writes the seed inputs of the module fuzz target: each is one run of the
-// module drive (module_drive.h) over a simulated card, its choices and the card's
-// answers recorded in the order they were asked for. The recording is played back
-// as a fuzz input, which must take the same road: every call succeeds both times.
+// Writes the seed inputs of the module fuzz target: each is one run of the module
+// drive (module_drive.h) over a simulated token of each family the module takes,
+// its choices and the card's answers recorded in the order they were asked for.
+// The recording is played back as a fuzz input, which must take the same road.
 //   module_seeds <directory>
 #include <cstdio>
 #include <fstream>
@@ -56,24 +56,33 @@ private:
     FuzzSender m_card;
 };
 
-// Login 1234, open or create 1a, store, read and size F001, the directory list and
-// the serial, change the PIN and back, log out and in, delete, close and remove the
+// PINs as the drive reads them: a length, then one choice a character ('0' + c).
+const std::vector<unsigned char> kPin = {8, 1, 2, 3, 4, 5, 6, 7, 8};      // 12345678
+const std::vector<unsigned char> kNewPin = {8, 5, 6, 7, 8, 1, 2, 3, 4};   // 56781234
+const std::vector<unsigned char> kWrongPin = {8, 9, 9, 9, 9, 9, 9, 9, 9};
+
+std::vector<unsigned char> Script(std::initializer_list<std::vector<unsigned char>> parts) {
+    std::vector<unsigned char> s;
+    for (const auto& p : parts) s.insert(s.end(), p.begin(), p.end());
+    return s;
+}
+
+// Login, open or create 1, store, read and size F001, the directory list and the
+// serial, change the PIN and back, log out and in, delete, close and remove the
 // directory, a second token, then the first destroyed.
-const std::vector<unsigned char> kStoreRoad = {
-    0, 4, 1, 2, 3, 4,  5, 0x80, 1,  7, 0, 10,  8, 0, 10,  9, 0,  4,  3,
-    2, 4, 1, 2, 3, 4, 4, 5, 6, 7, 8,  1,  0, 4, 5, 6, 7, 8,  2, 4, 5, 6, 7, 8, 4, 1, 2, 3, 4,
-    10, 0,  6, 1,  12,  13, 0,  11,
-};
+const std::vector<unsigned char> kStoreRoad = Script({
+    {0}, kPin, {5, 1, 1}, {7, 0, 10}, {8, 0, 10}, {9, 0}, {4}, {3},
+    {2}, kPin, kNewPin, {1}, {0}, kNewPin, {2}, kNewPin, kPin,
+    {10, 0}, {6, 1}, {12}, {13, 0}, {11},
+});
 // Every container file stored once in a directory that stays.
-const std::vector<unsigned char> kAllFiles = {
-    0, 4, 1, 2, 3, 4,  5, 0x02, 1,
-    7, 0, 5,  7, 1, 5,  7, 2, 40,  7, 3, 5,  7, 4, 5,  7, 5, 5,  7, 6, 2,
-    8, 2, 40,  6, 0,  4,
-};
+const std::vector<unsigned char> kAllFiles = Script({
+    {0}, kPin, {5, 1, 1},
+    {7, 0, 5}, {7, 1, 5}, {7, 2, 40}, {7, 3, 5}, {7, 4, 5}, {7, 5, 5}, {7, 6, 2},
+    {8, 2, 40}, {6, 0}, {4},
+});
 // A wrong PIN, then calls with no directory open and on a destroyed token.
-const std::vector<unsigned char> kRefusals = {
-    0, 4, 9, 9, 9, 9,  7, 0, 3,  8, 0, 3,  11,  3,  4,
-};
+const std::vector<unsigned char> kRefusals = Script({{0}, kWrongPin, {7, 0, 3}, {8, 0, 3}, {11}, {3}, {4}});
 
 bool Write(const std::string& dir, const std::string& name, std::unique_ptr<cardsim::CardSim> card,
            const std::vector<unsigned char>& script) {
@@ -104,10 +113,28 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     // No FIPS token: its PIN change runs under secure messaging, whose answers
     // are MACed over random values of the library's, so a recording cannot replay.
+    // Every family's user PIN is the scripts' 12345678.
+    static cardsim::SimTokenOptions o;
+    o.userPin = {'1', '2', '3', '4', '5', '6', '7', '8'};
+    struct Family {
+        const char* name;
+        std::unique_ptr<cardsim::CardSim> (*make)();
+    } const families[] = {
+        {"java", [] { return cardsim::MakeJavaToken(o); }},
+        {"heron", [] { return cardsim::MakeHeronToken(o); }},
+        {"kite", [] { return cardsim::MakeKiteToken("kite32", o); }},
+        {"kite4", [] { return cardsim::MakeKiteToken("kite42", o); }},
+        {"gost", [] { return cardsim::MakeGostToken(o); }},
+        {"gost2", [] { return cardsim::MakeGost2Token(o); }},
+        {"datastore", [] { return cardsim::MakeDataStoreToken(o); }},
+        {"tessel", [] { return cardsim::MakeTesselToken(o); }},
+    };
     bool ok = true;
-    ok &= Write(dir, "java_store_road", cardsim::MakeJavaToken(), kStoreRoad);
-    ok &= Write(dir, "heron_store_road", cardsim::MakeHeronToken(), kStoreRoad);
-    ok &= Write(dir, "java_all_files", cardsim::MakeJavaToken(), kAllFiles);
-    ok &= Write(dir, "heron_refusals", cardsim::MakeHeronToken(), kRefusals);
+    for (const Family& f : families) {
+        const std::string name = f.name;
+        ok &= Write(dir, name + "_store_road", f.make(), kStoreRoad);
+        ok &= Write(dir, name + "_all_files", f.make(), kAllFiles);
+        ok &= Write(dir, name + "_refusals", f.make(), kRefusals);
+    }
     return ok ? 0 : 1;
 }
