@@ -1,8 +1,11 @@
-// The file-system facets of the Java and Heron applets over a fuzzed card. The
-// input after the ATR holds both the operations to run (one byte each, with
-// their arguments) and the card's answers, read in turn as the facet asks.
+// The file-system facets of the Java and Heron applets, and of Wren and the
+// second DataStore layout, over a fuzzed card. The input after the ATR holds the
+// family, then both the operations to run (one byte each, with their arguments)
+// and the card's answers, read in turn as the facet asks.
+#include "appfs/fs_datastore_v2.h"
 #include "appfs/fs_heron.h"
 #include "appfs/fs_java.h"
+#include "appfs/fs_wren.h"
 #include "apperror/apperror.h"
 #include "fuzz_guard.h"
 #include "fuzz_sender.h"
@@ -26,16 +29,16 @@ libapdu::path ReadPath(FuzzInput& in) {
     return p;
 }
 
-void Run(IApplet& applet, FuzzSender& card) {
+// `family`: the Java family's facet, whose current path is checked; null for the others.
+void Run(IApplet& applet, FuzzSender& card, CFSJavaFamily* family) {
     FuzzInput& in = card.input();
     IAppFS* fs = applet.fs();
-    auto* family = static_cast<CFSJavaFamily*>(fs);
     for (int step = 0; step < 32 && !in.empty(); ++step) {
         const uint8_t op = in.u8();
         switch (op % 9) {
             case 0: {
                 const libapdu::path p = ReadPath(in);
-                if (Designed([&] { fs->select(p); })) {
+                if (Designed([&] { fs->select(p); }) && family) {
                     // A select that succeeded leaves the path it was asked for, from the root.
                     const libapdu::path& now = family->currentPath();
                     if (now.empty() || now.front() != 0x3F00) abort();
@@ -90,12 +93,27 @@ void Run(IApplet& applet, FuzzSender& card) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzSender card(data, size);
-    if (card.input().u8() & 1) {
-        FuzzApplet<CFSHeron, CErrorHeron> applet(&card);
-        Run(applet, card);
-    } else {
-        FuzzApplet<CFSJava, CErrorJava> applet(&card);
-        Run(applet, card);
+    switch (card.input().u8() % 4) {
+        case 0: {
+            FuzzApplet<CFSJava, CErrorJava> applet(&card);
+            Run(applet, card, static_cast<CFSJavaFamily*>(applet.fs()));
+            break;
+        }
+        case 1: {
+            FuzzApplet<CFSHeron, CErrorHeron> applet(&card);
+            Run(applet, card, static_cast<CFSJavaFamily*>(applet.fs()));
+            break;
+        }
+        case 2: {
+            FuzzApplet<CFSWren, CErrorWren> applet(&card);
+            Run(applet, card, nullptr);
+            break;
+        }
+        default: {
+            FuzzApplet<CFSDataStore_v2, CErrorDataStore> applet(&card);
+            Run(applet, card, nullptr);
+            break;
+        }
     }
     return 0;
 }

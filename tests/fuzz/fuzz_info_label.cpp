@@ -3,12 +3,14 @@
 // its arguments and the card's answers read in turn from the input.
 #include "appfs/fs_heron.h"
 #include "appfs/fs_java.h"
+#include "appfs/fs_wren.h"
 #include "apperror/apperror.h"
 #include "appinfo/info_heron.h"
 #include "appinfo/info_java.h"
 #include "appinfo/info_javamanager.h"
 #include "appinfo/info_kite.h"
 #include "appinfo/info_tessel.h"
+#include "appinfo/info_wren.h"
 #include "applabel/label_heron.h"
 #include "applabel/label_java.h"
 #include "applabel/label_kite.h"
@@ -103,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (card.input().u8() & 1)
                 Run<FuzzApplet<CErrorTessel, CFSJava, CInfoTessel, CLabelTessel>>(card, [](IApplet&) {});
             else
-                Run<FuzzApplet<CErrorWren, CFSJava, CInfoTessel, CLabelWren>>(card, [](IApplet&) {});
+                Run<FuzzApplet<CErrorWren, CFSWren, CInfoWren, CLabelWren>>(card, [](IApplet&) {});
             break;
     }
     return 0;
