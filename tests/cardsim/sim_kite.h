@@ -51,6 +51,7 @@ public:
     bool fips() const { return m_fips; }
     bool kite4() const { return m_kite4; }
     SimFileTree& tree() { return m_tree; }
+    const SimFileTree& tree() const { return m_tree; }
     const FidPath& currentPath() const { return m_currentPath; }
     // The user reference of the token's mode.
     unsigned char userReference() const { return m_fips ? kUserFips : kUser; }

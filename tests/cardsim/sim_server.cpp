@@ -1,6 +1,7 @@
 #include "sim_server.h"
 
 #include "sim_java.h"
+#include "sim_kite.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -66,7 +67,8 @@ bool SimServer::handle(const Bytes& message, Bytes& reply) {
         switch (message[1]) {
         case kInspectTree: {
             const SimJavaApplet* applet = m_card.find<SimJavaApplet>();
-            const std::string text = applet ? applet->tree().dump() : std::string();
+            std::string text = applet ? applet->tree().dump() : std::string();
+            if (const SimKiteApplet* kite = m_card.find<SimKiteApplet>()) text = kite->tree().dump();
             reply.assign(text.begin(), text.end());
             return true;
         }
