@@ -13,21 +13,13 @@ namespace {
 
 using namespace libapdu;
 
-libapdu::path ReadPath(FuzzInput& in) {
-    libapdu::path p;
-    const size_t n = in.u8() % 6;
-    if (in.u8() & 1) p.push_back(0x3F00);
-    for (size_t i = 0; i < n; ++i) p.push_back(in.be16());
-    return p;
-}
-
 void FileOp(IToken& token, FuzzInput& in, uint8_t op) {
     IAppFS* fs = token.fs();
     auto* kite = dynamic_cast<CFSKite*>(fs);
     if (!kite) abort();
     switch (op % 7) {
         case 0:
-            if (Designed([&] { fs->select(ReadPath(in)); }) && kite->currentPath().front() != 0x3F00) abort();
+            if (Designed([&] { fs->select(FuzzPath(in)); }) && kite->currentPath().front() != 0x3F00) abort();
             break;
         case 1:
             Designed([&] {
@@ -69,7 +61,7 @@ void PinOp(IToken& token, FuzzInput& in, uint8_t op) {
         case 0:
             Designed([&] {
                 const uint8_t which = in.u8();
-                pin->select(which % 3 == 0 ? pin->pathUser() : which % 3 == 1 ? pin->pathAdmin() : ReadPath(in));
+                pin->select(which % 3 == 0 ? pin->pathUser() : which % 3 == 1 ? pin->pathAdmin() : FuzzPath(in));
             });
             break;
         case 1:

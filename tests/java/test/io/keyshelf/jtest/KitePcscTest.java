@@ -9,9 +9,6 @@ import static org.junit.jupiter.api.Assertions.fail;
 
 import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.io.IOException;
-import java.net.InetAddress;
-import java.net.ServerSocket;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
 import java.security.UnrecoverableKeyException;
 import java.util.concurrent.TimeUnit;
@@ -37,48 +34,15 @@ class KitePcscTest {
     private static Path dir;
     private static int port;
 
-    private static String property(String name) {
-        String v = System.getProperty(name);
-        if (v == null || v.isEmpty()) fail("system property " + name + " is not set: the harness is mis-wired");
-        return v;
-    }
-
-    private static void run(String... command) throws IOException, InterruptedException {
-        Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
-        p.getOutputStream().close();
-        String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-        if (!p.waitFor(30, TimeUnit.SECONDS)) {
-            p.destroyForcibly();
-            throw new IOException(String.join(" ", command) + " did not finish");
-        }
-        if (p.exitValue() != 0) throw new IOException(out.trim());
-    }
-
-    private static int twoFreePorts() throws IOException {
-        for (int attempt = 0; attempt < 20; attempt++) {
-            int p;
-            try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
-                p = s.getLocalPort();
-            }
-            if (p >= 65535) continue;
-            try (ServerSocket s = new ServerSocket(p + 1)) {
-                if (s.isBound()) return p;
-            } catch (IOException busy) {
-                // try another pair
-            }
-        }
-        throw new IOException("no two consecutive free ports");
-    }
-
     @BeforeAll
     static void startPcscd() throws Exception {
-        rig = property("keyshelf.pcscRig");
-        dir = Path.of(property("keyshelf.pcscRigDir")).toAbsolutePath();
+        rig = PcscRigTest.property("keyshelf.pcscRig");
+        dir = Path.of(PcscRigTest.property("keyshelf.pcscRigDir")).toAbsolutePath();
         assertEquals(dir.resolve("pcscd.comm").toString(), System.getenv("PCSCLITE_CSOCK_NAME"),
                 "this JVM's PCSCLITE_CSOCK_NAME must name the rig's socket, libpcsclite reads it once");
-        port = twoFreePorts();
+        port = PcscRigTest.twoFreePorts();
         try {
-            run("bash", rig, "start", dir.toString(), Integer.toString(port));
+            PcscRigTest.run("bash", rig, "start", dir.toString(), Integer.toString(port));
         } catch (IOException e) {
             Assumptions.abort("pcscd cannot start on this machine: " + e.getMessage());
         }
@@ -86,7 +50,7 @@ class KitePcscTest {
 
     @AfterAll
     static void stopPcscd() throws Exception {
-        if (rig != null && dir != null) run("bash", rig, "stop", dir.toString());
+        if (rig != null && dir != null) PcscRigTest.run("bash", rig, "stop", dir.toString());
     }
 
     private static Process startSimulator(String kind, boolean fips) throws IOException {

@@ -1,9 +1,10 @@
 package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
+import static io.keyshelf.jtest.KeyShelfPinTest.login;
+import static io.keyshelf.jtest.KeyShelfPinTest.session;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
 
@@ -28,28 +29,10 @@ class KiteStoreTest {
     private static final String BLOCKED = "Pin blocked";
     private static final String REFUSED = "Smart card error with code 0x6900";
 
-    private interface Session {
-        void run(long h) throws Exception;
-    }
-
     private static SimToken start(String kind, boolean fips, String... more) throws Exception {
         String[] options = Arrays.copyOf(more, more.length + (fips ? 1 : 0));
         if (fips) options[more.length] = "--fips";
         return SimToken.start(kind, options);
-    }
-
-    private static void session(SimToken t, Session body) throws Exception {
-        long h = KeyShelfJx.createToken(t.card);
-        assertNotEquals(0L, h);
-        try {
-            body.run(h);
-        } finally {
-            KeyShelfJx.destroyToken(t.card, h);
-        }
-    }
-
-    private static void login(SimToken t, long h, String pin) {
-        KeyShelfJx.Login(t.card, h, pin.toCharArray());
     }
 
     private static byte[] pattern(int length, int seed) {
