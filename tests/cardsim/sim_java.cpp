@@ -4,7 +4,6 @@
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/pkcs12.h>
 #include <openssl/rand.h>
 
 namespace cardsim {
@@ -22,11 +21,13 @@ const SimJavaCommandSet kSimJavaCommands = {
     0x80, 0x1B,  // change marker
     0x00, 0xCA,  // GET DATA
     0x80, 0x17,  // GET CHALLENGE
+    0x0C, 0x08,  // decipher, key data
 };
 
 const SimJavaPinCommandSet kSimJavaPinCommands = {0x07, 0x11, 0x0F, 0x13, true};
 
 const FidPath SimJavaApplet::kAppFolder = {0x3F00, 0x6666, 0x5000};
+const FidPath SimJavaApplet::kObjectFolder = {0x3F00, 0x6666, 0x5000, 0x0220};
 const Bytes SimJavaApplet::kDefaultUserPin = {'1', '2', '3', '4'};
 const Bytes SimJavaApplet::kDefaultAdminPin = {'8', '7', '6', '5', '4', '3', '2', '1'};
 
@@ -70,11 +71,7 @@ unsigned char AccessAt(const Bytes& access, size_t i) {
 
 const uint16_t kSaltFid = 0x000F;
 
-// MAC algorithm 1 with TDEA, zero IV, padding method 2.
-Bytes SmMac(const Bytes& key, const Bytes& data) {
-    const Bytes c = TdesCbc(key, Pad2(data), Bytes(), true);
-    return Bytes(c.end() - 8, c.end());
-}
+// ---- the card's own cryptography, on OpenSSL
 
 Bytes Be32(uint32_t v) {
     return {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 8),
@@ -126,6 +123,8 @@ SimJavaApplet::SimJavaApplet(const SimJavaCommandSet& commands, const SimJavaPin
         {0x80, pins.changeKeyIns, &SimJavaApplet::doChangeKey},
     };
     if (pins.unblockIns) m_routes.push_back({0x80, pins.unblockIns, &SimJavaApplet::doUnblock});
+    m_routes.push_back({0x80, c.decipherIns, &SimJavaApplet::doDecipher});
+    if (c.keyDataIns) m_routes.push_back({0x80, c.keyDataIns, &SimJavaApplet::doKeyData});
     m_tree.putFolder(kAppFolder);
     // FIPS mode is the second byte of 000A; the card writes it, nobody else may.
     FidPath fips = kAppFolder;
@@ -177,12 +176,12 @@ Bytes SimJavaApplet::salt() const {
 void SimJavaApplet::provision(unsigned char reference) {
     const Bytes& value = m_pins[reference].value;
     if (m_pinCmds.adminKeyFromPin && reference == kAdminPin) {
-        m_keys[reference] = Md5Key24(value);
+        m_keys[reference] = PinKey24(value);
     } else if (m_fips) {
         for (int i = 0; i < 5; ++i)
-            m_keys[static_cast<unsigned char>(reference + i)] = Pkcs12Key(i, value, salt());
+            m_keys[static_cast<unsigned char>(reference + i)] = JavaKey(i, value, salt());
     } else {
-        m_keys[reference] = Pkcs12Key(3, value, salt());
+        m_keys[reference] = JavaKey(3, value, salt());
     }
 }
 
@@ -210,15 +209,15 @@ bool SimJavaApplet::pinIs(unsigned char reference, const Bytes& value) const {
     };
     if (m_pinCmds.adminKeyFromPin && reference == kAdminPin) {
         const Bytes* k = at(reference);
-        return k && SameBytes(*k, Md5Key24(value));
+        return k && SameBytes(*k, PinKey24(value));
     }
     if (!m_fips) {
         const Bytes* k = at(reference);
-        return k && SameBytes(*k, Pkcs12Key(3, value, salt()));
+        return k && SameBytes(*k, JavaKey(3, value, salt()));
     }
     for (int i = 0; i < 5; ++i) {
         const Bytes* k = at(static_cast<unsigned char>(reference + i));
-        if (!k || !SameBytes(*k, Pkcs12Key(i, value, salt()))) return false;
+        if (!k || !SameBytes(*k, JavaKey(i, value, salt()))) return false;
     }
     return true;
 }
@@ -463,6 +462,8 @@ Bytes SimJavaApplet::doChallenge(const SimApdu& a) {
 
 Bytes SimJavaApplet::doPinInfo(const SimApdu& a) {
     if (a.p1 != 0x00) Fail(kSwWrongP1P2);
+    // The same command describes the key of the selected object.
+    if (a.p2 == kSelectedKey) return doKeyInfo(a);
     if (a.data != Bytes{0x10, 0x03, 0x23, 0x06, 0x20}) Fail(kSwWrongData);
     const SimJavaPin* p = pin(a.p2);
     if (!p) Fail(kSwDataNotFound);
@@ -622,6 +623,78 @@ Bytes SimJavaApplet::doProtected(const SimApdu& a) {
     out.insert(out.end(), answerMac.begin(), answerMac.end());
     out.insert(out.end(), status.begin(), status.end());
     return out;
+}
+
+void SimJavaApplet::addCertificateObject(uint16_t fid, const Bytes& descriptor, const Bytes& der) {
+    FidPath folder = kObjectFolder;
+    folder.push_back(fid);
+    m_tree.putFolder(folder);
+    FidPath file = folder;
+    file.push_back(0x0001);
+    m_tree.putFile(file, descriptor);
+    file.back() = 0x0002;
+    m_tree.putFile(file, der);
+}
+
+void SimJavaApplet::addKeyObject(uint16_t fid, const Bytes& descriptor, const SimRsaKey& key) {
+    FidPath folder = kObjectFolder;
+    folder.push_back(fid);
+    m_tree.putFolder(folder);
+    FidPath file = folder;
+    file.push_back(0x0001);
+    m_tree.putFile(file, descriptor);
+    m_objectKeys[folder] = key;
+}
+
+// The key of the object folder that is selected, or of the folder of the selected file.
+const SimRsaKey& SimJavaApplet::selectedKey() const {
+    FidPath p = m_currentPath;
+    for (int up = 0; up < 2 && !p.empty(); ++up, p.pop_back()) {
+        auto it = m_objectKeys.find(p);
+        if (it != m_objectKeys.end()) return it->second;
+    }
+    Fail(kSwDataNotFound);
+}
+
+Bytes SimJavaApplet::doKeyInfo(const SimApdu& a) {
+    // Asks for the key's description (tag 1A).
+    if (a.data != Bytes{0x10, 0x01, 0x1A}) Fail(kSwWrongData);
+    const SimRsaKey& key = selectedKey();
+    // Kind 05 (an RSA private key); bit 04 of the size byte marks a 2048-bit key.
+    const unsigned char size = RsaBits(key) > 1024 ? 0x04 : 0x00;
+    Bytes reply;
+    SimJavaTlv::put(reply, 0x1A, Bytes{0x05, size, 0x01});
+    return Fit(reply, a);
+}
+
+Bytes SimJavaApplet::doKeyData(const SimApdu& a) {
+    if (a.p1 != 0x00 || a.p2 != kSelectedKey) Fail(kSwWrongP1P2);
+    const SimRsaKey& key = selectedKey();
+    Bytes reply;
+    SimJavaTlv::put(reply, 0x27, RsaPublicExponent(key));
+    SimJavaTlv::put(reply, 0x28, RsaModulus(key));
+    return Fit(reply, a);
+}
+
+Bytes SimJavaApplet::doDecipher(const SimApdu& a) {
+    if (a.p1 != 0x03 || a.p2 != kSelectedKey) Fail(kSwWrongP1P2);
+    // A FIPS token deciphers only under secure messaging.
+    if (m_fips && !m_inProtected) Fail(kSwSecurity);
+    const SimJavaPin* user = pin(kUserPin);
+    if (!user || !user->verified) Fail(kSwSecurity);
+    const SimRsaKey& key = selectedKey();
+    SimReader r(a.data, kSwWrongData);
+    if (r.u8() != 0x10) Fail(kSwWrongData);
+    size_t n = r.u8();
+    if (n == 0xFF) n = r.be16();
+    const Bytes cipher = r.take(n);
+    if (!r.empty()) Fail(kSwWrongData);
+    Bytes plain;
+    if (!RsaDecrypt(key, cipher, plain)) Fail(kSwWrongData);
+    ++m_decipherCount;
+    Bytes reply;
+    SimJavaTlv::put(reply, 0x10, plain);
+    return Fit(reply, a);
 }
 
 }  // namespace cardsim

@@ -91,9 +91,9 @@ SimKiteApplet::SimKiteApplet(bool kite4, bool fips) : m_kite4(kite4), m_fips(fip
         m_tree.putFile(kPinFileFips, pinFile, kFreeFile);
         // A FIPS token leaves the factory with its second set under the keys of a PIN nobody knows.
         const Bytes unknown = Random(20);
-        m_keys[kUser2Fips] = Pkcs12Key(1, unknown, salt());
-        m_keys[kUser2Fips + 1] = Pkcs12Key(3, unknown, salt());
-        m_keys[kUser2Fips + 2] = Pkcs12Key(1, unknown, salt());
+        m_keys[kUser2Fips] = JavaKey(1, unknown, salt());
+        m_keys[kUser2Fips + 1] = JavaKey(3, unknown, salt());
+        m_keys[kUser2Fips + 2] = JavaKey(1, unknown, salt());
         m_pins[kUser2Fips].value = unknown;
     } else {
         m_tree.putFolder(kPinFolder, kFreeFolder);
@@ -101,7 +101,7 @@ SimKiteApplet::SimKiteApplet(bool kite4, bool fips) : m_kite4(kite4), m_fips(fip
         m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0005}, Text("Kite Token", kLabelSize), kFreeFile);
         m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0002}, Text("Kite Token", kLabelSize), kFreeFile);
         m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0006}, Bytes{0x02}, kFreeFile);
-        m_keys[kAdmin] = Md5Key24(kDefaultAdminPin);
+        m_keys[kAdmin] = PinKey24(kDefaultAdminPin);
         m_pins[kAdmin].value = kDefaultAdminPin;
         putRecord(kAdminRecord, 10, 10);
     }
@@ -133,11 +133,11 @@ Bytes SimKiteApplet::hostRecord(bool user) const {
 void SimKiteApplet::provisionUser(const Bytes& pin) {
     if (m_fips) {
         const Bytes s = salt();
-        m_keys[kUserFips] = Pkcs12Key(1, pin, s);
-        m_keys[kEncFips] = Pkcs12Key(3, pin, s);
-        m_keys[kSigFips] = Pkcs12Key(1, pin, s);
+        m_keys[kUserFips] = JavaKey(1, pin, s);
+        m_keys[kEncFips] = JavaKey(3, pin, s);
+        m_keys[kSigFips] = JavaKey(1, pin, s);
     } else {
-        m_keys[kUser] = Md5Key24(pin);
+        m_keys[kUser] = PinKey24(pin);
     }
 }
 
@@ -153,9 +153,9 @@ void SimKiteApplet::setUserPin(const Bytes& value, unsigned char limit) {
 bool SimKiteApplet::pinIs(unsigned char reference, const Bytes& value) const {
     auto it = m_keys.find(reference);
     if (it == m_keys.end()) return false;
-    if (!m_fips) return SameBytes(it->second, Md5Key24(value));
+    if (!m_fips) return SameBytes(it->second, PinKey24(value));
     const int id = (reference & 0x0F) == 0x02 || (reference & 0x0F) == 0x0B ? 3 : 1;
-    return SameBytes(it->second, Pkcs12Key(id, value, salt()));
+    return SameBytes(it->second, JavaKey(id, value, salt()));
 }
 
 void SimKiteApplet::onSelect() { m_currentPath = kMasterFile; }

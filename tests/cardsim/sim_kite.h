@@ -37,7 +37,7 @@ public:
     static constexpr unsigned char kUser2Fips = 0x1A;
     static const Bytes kDefaultUserPin, kDefaultAdminPin;
     static const FidPath kPinFile, kPinFileFips, kMarker, kFipsMark;
-    static const size_t kUserRecordFips = 41, kAdminRecord = 2, kListPage = 16;
+    static constexpr size_t kUserRecordFips = 41, kAdminRecord = 2, kListPage = 16;
 
     // kite4: the Kite4 select answer carries the size under 80, create takes a 62 template.
     SimKiteApplet(bool kite4, bool fips);
@@ -47,6 +47,7 @@ public:
     void onSelect() override;
     void onDeselect() override;
     Bytes process(const SimApdu& apdu) override;
+    std::string dump() const override { return m_tree.dump(); }
 
     bool fips() const { return m_fips; }
     bool kite4() const { return m_kite4; }

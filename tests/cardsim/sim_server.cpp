@@ -1,7 +1,9 @@
 #include "sim_server.h"
 
+#include "sim_gost.h"
+#include "sim_gost2.h"
 #include "sim_java.h"
-#include "sim_kite.h"
+#include "sim_tessel.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -67,8 +69,7 @@ bool SimServer::handle(const Bytes& message, Bytes& reply) {
         switch (message[1]) {
         case kInspectTree: {
             const SimJavaApplet* applet = m_card.find<SimJavaApplet>();
-            std::string text = applet ? applet->tree().dump() : std::string();
-            if (const SimKiteApplet* kite = m_card.find<SimKiteApplet>()) text = kite->tree().dump();
+            const std::string text = applet ? applet->tree().dump() : m_card.dump();
             reply.assign(text.begin(), text.end());
             return true;
         }

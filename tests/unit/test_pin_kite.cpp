@@ -83,7 +83,7 @@ struct KitePin {
         TBytes auth = {0x00, 0x82, 0x00, static_cast<unsigned char>(reference | 0x80), 0x08};
         card.expect(Concat(auth, cardsim::TdesMac(key, kChallenge)), H(sw), 2);
     }
-    TBytes userKey(const TBytes& p) const { return fips ? cardsim::Pkcs12Key(1, p, kSalt) : cardsim::Md5Key24(p); }
+    TBytes userKey(const TBytes& p) const { return fips ? cardsim::JavaKey(1, p, kSalt) : cardsim::PinKey24(p); }
 
     bool kite4, fips;
     ScriptedSender card;
@@ -189,9 +189,9 @@ TEST(KitePin, TheHostsRetryRecordFollowsTheLoginsAnswer) {
             EXPECT_EQ(k.pin->info().triesLeft, c.triesLeft);
             EXPECT_EQ(k.pin->info().loginState, c.raised ? 0 : 0xFF);
             // The key slots hold the PIN's keys either way.
-            EXPECT_EQ(k.pack->keyGet(0), cardsim::Md5Key24(kPin));
-            EXPECT_EQ(k.pack->keyGet(1), cardsim::Pkcs12Key(1, kPin, kSalt));
-            EXPECT_EQ(k.pack->keyGet(3), cardsim::Pkcs12Key(3, kPin, kSalt));
+            EXPECT_EQ(k.pack->keyGet(0), cardsim::PinKey24(kPin));
+            EXPECT_EQ(k.pack->keyGet(1), cardsim::JavaKey(1, kPin, kSalt));
+            EXPECT_EQ(k.pack->keyGet(3), cardsim::JavaKey(3, kPin, kSalt));
         }
     }
 }
@@ -200,7 +200,7 @@ TEST(KitePin, AdminLoginKeysTheChallengeDirectlyAndLeavesTheSlots) {
     KitePin k;
     k.pack->keySet(2, H("AB"));
     k.selectRecorded(false, "90 00", "0A 0A");
-    k.expectAuthenticate(0x05, cardsim::Md5Key24(kPin), "90 00");
+    k.expectAuthenticate(0x05, cardsim::PinKey24(kPin), "90 00");
     k.expectPinFile();
     k.card.expect("00 B0 00 02 02", "0A 0A 90 00");
     k.pin->login(kPin);
@@ -215,7 +215,7 @@ TEST(KitePin, ALoginWithoutTheSaltUsesSlotZeroOrFailsOnFips) {
         k.pin->select({0x03});  // neither user nor admin: no record
         k.expectPinFile();
         k.card.expect("00 B0 00 00 14", "69 82");
-        k.expectAuthenticate(0x03, cardsim::Md5Key24(kPin), "90 00");
+        k.expectAuthenticate(0x03, cardsim::PinKey24(kPin), "90 00");
         k.pin->login(kPin);
         EXPECT_EQ(RaisedCode([&] { k.pack->keyGet(1); }), 0x6900);
     }
@@ -258,7 +258,7 @@ TEST(KitePin, ChangeCommandsWithoutFips) {
         const bool md5Direct = c.admin && !c.kite4;
         if (!md5Direct) k.expectKeyGen();
         k.expectHome();
-        k.card.expect(Concat(H(c.head), cardsim::Md5Key24(kNewPin)), H("90 00"), 2);
+        k.card.expect(Concat(H(c.head), cardsim::PinKey24(kNewPin)), H("90 00"), 2);
         k.pin->change(kNewPin);
     }
 }
@@ -275,7 +275,7 @@ TEST(KitePin, TheFipsChangeRunsNineKeyChangesAroundTwoLogins) {
     // The login on 1A with the new PIN.
     k.card.expect("00 CA 01 84 00", "11 90 00");
     k.expectKeyGen();
-    k.expectAuthenticate(0x1A, cardsim::Pkcs12Key(1, kNewPin, kSalt), "90 00");
+    k.expectAuthenticate(0x1A, cardsim::JavaKey(1, kNewPin, kSalt), "90 00");
     // Phase two onto 11 12 13.
     k.expectHome();
     // Phase three: a random value's keys, then the login on 11 with the new PIN.
@@ -284,13 +284,13 @@ TEST(KitePin, TheFipsChangeRunsNineKeyChangesAroundTwoLogins) {
     k.expectPinFile();
     k.card.expect("00 B0 00 29 02", "0A 0A 90 00");
     k.expectKeyGen();
-    k.expectAuthenticate(0x11, cardsim::Pkcs12Key(1, kNewPin, kSalt), "90 00");
+    k.expectAuthenticate(0x11, cardsim::JavaKey(1, kNewPin, kSalt), "90 00");
     k.expectPinFile();
     k.card.expect("00 B0 00 29 02", "0A 0A 90 00");
 
     k.pin->change(kNewPin);
 
-    const TBytes k1 = cardsim::Pkcs12Key(1, kNewPin, kSalt), k3 = cardsim::Pkcs12Key(3, kNewPin, kSalt);
+    const TBytes k1 = cardsim::JavaKey(1, kNewPin, kSalt), k3 = cardsim::JavaKey(3, kNewPin, kSalt);
     ASSERT_EQ(k.pack->plain.size(), 9u);
     const char* heads[9] = {"90 24 00 9A 18", "90 24 10 9B 18", "90 24 10 9C 18", "90 24 00 91 18", "90 24 10 92 18",
                             "90 24 10 93 18", "90 24 00 9A 18", "90 24 10 9B 18", "90 24 10 9C 18"};
@@ -342,7 +342,7 @@ TEST(KitePin, UnblockSendsFortyNineBytesAndFillsTheRecord) {
         k.expectKeyGen();
         k.expectHome();
         const TBytes put = Concat(H("00 DA 01 6E 2C 83 02 00 01 85 08 02 0F 82 0F FF FF 00 00 86 02 00 01 8F 18"),
-                                  cardsim::Md5Key24(kNewPin));
+                                  cardsim::PinKey24(kNewPin));
         ASSERT_EQ(put.size(), 49u);
         k.card.expect(put, H("90 00"));
         k.expectPinFile();

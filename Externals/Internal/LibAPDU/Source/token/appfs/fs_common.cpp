@@ -23,32 +23,6 @@ void CheckCreateFID(unsigned short fid) {
     if (fid == 0x0000 || fid == 0x3F00 || fid == 0x3FFF || fid == 0xFFFF) LIBAPDU_RAISE(kSwRefused);
 }
 
-bool EscapedTlvNext(CByteReader& r, unsigned char& tag, CByteReader& value) {
-    if (r.empty()) return false;
-    tag = r.u8();
-    if (tag == 0x00 || tag == 0xFF || r.empty()) return false;
-    size_t len = r.u8();
-    if (len == 0xFF) {
-        if (r.remaining() < 2) return false;
-        len = r.be16();
-    }
-    if (len > r.remaining()) return false;
-    value = r.sub(len);
-    return true;
-}
-
-bool EscapedTlvFind(CByteReader r, unsigned char tag, CByteReader& value) {
-    unsigned char t = 0;
-    CByteReader v(nullptr, 0);
-    while (EscapedTlvNext(r, t, v)) {
-        if (t == tag) {
-            value = v;
-            return true;
-        }
-    }
-    return false;
-}
-
 // ---------------------------------------------------------------- CFSCommon
 
 CFSCommon::CFSCommon(IApplet* owner) : applet(owner) {}

@@ -12,16 +12,6 @@ namespace libapdu {
 // Identifiers no family lets a caller create (0000, 3F00, 3FFF, FFFF): raises 6900.
 void CheckCreateFID(unsigned short fid);
 
-// One element of the escaped-length TLV lists that the Java, Heron and Kite
-// applets answer with: tag 01..FE, a length byte (FF: a two-byte big-endian
-// length follows), then the value. Reads the element at the cursor and moves
-// past it; false, with the cursor wherever it stopped, at the end of the data, at
-// a 00 or FF tag byte, at a tag without a length, at a short FF escape, or at a
-// value running past the data: none of these may be read as an element.
-bool EscapedTlvNext(CByteReader& r, unsigned char& tag, CByteReader& value);
-// The first element with this tag in the walk over `r`; false when the walk ends without it.
-bool EscapedTlvFind(CByteReader r, unsigned char tag, CByteReader& value);
-
 class CFSCommon : public IAppFS, public IAPDUDefinitions {
 public:
     explicit CFSCommon(IApplet* applet);

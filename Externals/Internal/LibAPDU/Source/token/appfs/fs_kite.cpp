@@ -48,11 +48,7 @@ void CheckReplacedSW(IApplet* applet, const TBytes& response, unsigned short fro
 }
 
 // The value's first up to four bytes, high byte first, low 16 bits.
-unsigned short LeadingBE(CByteReader v) {
-    unsigned int n = 0;
-    for (size_t i = 0; i < 4 && !v.empty(); ++i) n = (n << 8) | v.u8();
-    return static_cast<unsigned short>(n & 0xFFFF);
-}
+unsigned short LeadingBE(const CByteReader& v) { return static_cast<unsigned short>(v.leadingNumber() & 0xFFFF); }
 
 CByteReader ReplyData(const TBytes& response) { return CByteReader(response.data(), ResponseDataSize(response)); }
 
@@ -121,14 +117,14 @@ void CFSKite::select(path p) {
     // its template leaves its fields as reset.
     CFileInfo info;
     CByteReader fci(nullptr, 0), v(nullptr, 0);
-    if (EscapedTlvFind(ReplyData(response), kTagFci, fci)) {
+    if (ReplyData(response).findEscapedElement(kTagFci, fci)) {
         bool folder = false;
-        if (EscapedTlvFind(fci, kTagDescriptor, v) && !v.empty()) {
+        if (fci.findEscapedElement(kTagDescriptor, v) && !v.empty()) {
             folder = v.u8() == kFolderDescriptor;
             info.type = folder ? 2 : 1;
-            if (!folder && EscapedTlvFind(fci, tag_file_size(), v)) info.size = LeadingBE(v);
+            if (!folder && fci.findEscapedElement(tag_file_size(), v)) info.size = LeadingBE(v);
         }
-        if (info.type != 0 && EscapedTlvFind(fci, kTagAccess, v) && !v.empty()) {
+        if (info.type != 0 && fci.findEscapedElement(kTagAccess, v) && !v.empty()) {
             if (folder) {
                 info.readAccess = 0x00;
                 info.writeAccess = v.u8();
@@ -159,8 +155,8 @@ std::vector<unsigned short> CFSKite::list(unsigned char type) {
         CByteReader r = ReplyData(response);
         unsigned char tag = 0;
         CByteReader element(nullptr, 0), fid(nullptr, 0);
-        while (EscapedTlvNext(r, tag, element))
-            if (tag == kTagFci && EscapedTlvFind(element, kTagAccess, fid)) ids.push_back(LeadingBE(fid));
+        while (r.nextEscapedElement(tag, element))
+            if (tag == kTagFci && element.findEscapedElement(kTagAccess, fid)) ids.push_back(LeadingBE(fid));
         if (ids.size() == before || ids.size() > kMaxListed) break;
     }
     return ids;

@@ -31,7 +31,7 @@ void PadZeros(TBytes& m) { m.insert(m.end(), kBlock - m.size() % kBlock, 0x00); 
 // The next element with this tag at or after the cursor; the cursor ends behind it.
 bool FindNext(CByteReader& r, unsigned char wanted, CByteReader& value) {
     unsigned char tag = 0;
-    while (EscapedTlvNext(r, tag, value))
+    while (r.nextEscapedElement(tag, value))
         if (tag == wanted) return true;
     return false;
 }
