@@ -2,6 +2,8 @@
 # A short key-store session from Java over libKeyShelfJx.
 #   scripts/demo.sh            against a simulated Java token through the PC/SC stack
 #                              (a private pcscd with the vpcd driver, the card simulator)
+#   scripts/demo.sh --card kite16|kite32|kite42|kite42b [--fips]
+#                              the same against a simulated Kite token of that model
 #   scripts/demo.sh --reader [NAME]
 #                              against the first reader with a card (or the one named)
 # The PIN of the login step: against the simulator its user PIN (1234) unless
@@ -29,6 +31,16 @@ if [ "${1:-}" = "--reader" ]; then
   exec "${jvm[@]}" KeyStoreDemo "${2:-}" "${KEYSHELF_DEMO_PIN:-}"
 fi
 
+card=java
+sim_opts=()
+if [ "${1:-}" = "--card" ]; then
+  case "${2:-}" in
+    kite16|kite32|kite42|kite42b) card=$2 ;;
+    *) echo "demo.sh: --card takes kite16, kite32, kite42 or kite42b" >&2; exit 2 ;;
+  esac
+  [ "${3:-}" = "--fips" ] && sim_opts+=(--fips)
+fi
+
 rigdir=$(mktemp -d /tmp/keyshelf-demo.XXXXXX)
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 sim_pid=""
@@ -45,6 +57,6 @@ else
   pin=$sim_pin pin_source="the simulator's user PIN"
 fi
 bash tests/java/pcsc/pcscd-rig.sh start "$rigdir" "$port" >/dev/null
-build/tests/cardsim_server --card java --pin "$sim_pin" --vpcd "127.0.0.1:$port" >/dev/null &
+build/tests/cardsim_server --card "$card" "${sim_opts[@]}" --pin "$sim_pin" --vpcd "127.0.0.1:$port" >/dev/null &
 sim_pid=$!
 PCSCLITE_CSOCK_NAME="$rigdir/pcscd.comm" "${jvm[@]}" KeyStoreDemo "KeyShelf Test PCD 00 00" "$pin" "$pin_source"

@@ -51,10 +51,18 @@ final class SimToken implements AutoCloseable {
 
     /** The file E00E/0B00/dir/file as the simulator holds it, or null when it has none. */
     CardFile storeFile(int dir, int file) throws CardException {
-        // Lines of the dump are indented two spaces per level below 3F00. The Java
-        // and Heron applets keep the store below their own folder 3F00/6666/5000.
+        // The Java and Heron applets keep the store below their own folder 3F00/6666/5000.
+        return storeFileUnder(new String[] {"3F00/", "6666/", "5000/"}, dir, file);
+    }
+
+    /** The file home/E00E/0B00/dir/file, home given as the dump's folder names from 3F00 down. */
+    CardFile storeFileUnder(String[] home, int dir, int file) throws CardException {
+        // Lines of the dump are indented two spaces per level below 3F00.
         String[] lines = tree().split("\n");
-        String[] want = {"3F00/", "6666/", "5000/", "E00E/", "0B00/", String.format("%04X/", dir)};
+        String[] want = java.util.Arrays.copyOf(home, home.length + 3);
+        want[home.length] = "E00E/";
+        want[home.length + 1] = "0B00/";
+        want[home.length + 2] = String.format("%04X/", dir);
         int level = 0;
         for (String line : lines) {
             int depth = (line.length() - line.stripLeading().length()) / 2;
