@@ -2,12 +2,24 @@
 # A short key-store session from Java over libKeyShelfJx.
 #   scripts/demo.sh            against a simulated Java token through the PC/SC stack
 #                              (a private pcscd with the vpcd driver, the card simulator)
+#   scripts/demo.sh --card gost|gost2
+#                              the same against a simulated Gost or Gost2 token
 #   scripts/demo.sh --reader [NAME]
 #                              against the first reader with a card (or the one named)
-# The PIN of the login step: against the simulator its user PIN (1234) unless
+# The PIN of the login step: against the simulator its user PIN (1234; Gost
+# 123456, Gost2 12345678) unless
 # KEYSHELF_DEMO_PIN=... says otherwise; against a reader KEYSHELF_DEMO_PIN, and
 # without one the login is skipped.
 set -euo pipefail
+card=java
+if [ "${1:-}" = "--card" ]; then
+  card=${2:-}
+  case "$card" in
+    gost|gost2) ;;
+    *) echo "demo: --card takes gost or gost2" >&2; exit 2 ;;
+  esac
+  shift 2
+fi
 here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
 bash scripts/setup.sh
@@ -39,12 +51,16 @@ cleanup() {
 }
 trap cleanup EXIT
 sim_pin=1234
+case "$card" in
+  gost) sim_pin=123456 ;;
+  gost2) sim_pin=12345678 ;;
+esac
 if [ -n "${KEYSHELF_DEMO_PIN:-}" ]; then
   pin=$KEYSHELF_DEMO_PIN pin_source="from KEYSHELF_DEMO_PIN; the simulator's is $sim_pin"
 else
   pin=$sim_pin pin_source="the simulator's user PIN"
 fi
 bash tests/java/pcsc/pcscd-rig.sh start "$rigdir" "$port" >/dev/null
-build/tests/cardsim_server --card java --pin "$sim_pin" --vpcd "127.0.0.1:$port" >/dev/null &
+build/tests/cardsim_server --card "$card" --pin "$sim_pin" --vpcd "127.0.0.1:$port" >/dev/null &
 sim_pid=$!
 PCSCLITE_CSOCK_NAME="$rigdir/pcscd.comm" "${jvm[@]}" KeyStoreDemo "KeyShelf Test PCD 00 00" "$pin" "$pin_source"
