@@ -113,6 +113,12 @@ class GostPcscTest {
                 assertArrayEquals(pattern(8, 0xF003), read(card, h, 0xF003, 8));
                 KeyShelfJx.Login(card, h, pin.toCharArray());
                 assertArrayEquals(pattern(8, 0xF001), read(card, h, 0xF001, 8));
+                int dir = 0xb0;
+                for (int n : new int[] {0, 1, 237, 238}) {
+                    KeyShelfJx.openDir(card, h, Integer.toHexString(dir++), true);
+                    KeyShelfJx.storeFile(card, h, 0xF006, pattern(n, n), false);
+                    assertArrayEquals(pattern(n, n), read(card, h, 0xF006, n), "length " + n);
+                }
                 KeyShelfJx.openDir(card, h, "a2", true);
                 byte[] big = pattern(largestThrough, 3);
                 KeyShelfJx.storeFile(card, h, 0xF003, big, false);
@@ -121,7 +127,7 @@ class GostPcscTest {
                 KeyShelfJx.openDir(card, h, "a3", true);
                 assertFails(FileNotFoundException.class, "Not enough storage space",
                         () -> KeyShelfJx.storeFile(card, h, 0xF003, pattern(largest + 1, 4), false));
-                assertEquals("a1\\a2\\a3", KeyShelfJx.getDirList(card, h));
+                assertEquals("a1\\b0\\b1\\b2\\b3\\a2\\a3", KeyShelfJx.getDirList(card, h));
                 if (largestThrough < largest) {
                     // The file is made, but its contents travel whole in one answer, which
                     // this stack does not carry: the transport's failure reaches Java.

@@ -100,6 +100,17 @@ class GostStoreTest {
                     assertArrayEquals(data, Arrays.copyOf(read(t, h, row[0], size), data.length), what);
                 }
                 assertEquals("1a\\2", KeyShelfJx.getDirList(t.card, h));
+                // The protected four are guarded on the card itself.
+                String tree = t.tree();
+                if (k.card.equals("gost")) {
+                    assertEquals(4, tree.split(" private\n", -1).length - 1, tree);
+                } else {
+                    for (int[] row : rows) {
+                        boolean guarded = row[0] == 0xF001 || row[0] == 0xF002 || row[0] == 0xF004 || row[0] == 0xF005;
+                        String line = String.format("%04X (%d) access %s", row[0], Math.max(row[1], row[2]), guarded ? "B6" : "B7");
+                        assertTrue(tree.contains(line), line + " not in\n" + tree);
+                    }
+                }
                 KeyShelfJx.deleteFile(t.card, h, 0xF007);
                 assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(t.card, h, 0xF007));
                 // A container is removed once it is empty.
