@@ -1,19 +1,17 @@
 package io.keyshelf.jtest;
 
+import static io.keyshelf.jtest.GostStoreTest.pattern;
+import static io.keyshelf.jtest.GostStoreTest.read;
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.nio.file.Path;
-import java.util.concurrent.TimeUnit;
 import javax.smartcardio.Card;
-import javax.smartcardio.CardTerminal;
-import javax.smartcardio.TerminalFactory;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.BeforeAll;
@@ -67,39 +65,12 @@ class GostPcscTest {
         if (rig != null && dir != null) PcscRigTest.run("bash", rig, "stop", dir.toString());
     }
 
-    private static Card connect(int slot) throws Exception {
-        TerminalFactory factory = TerminalFactory.getDefault();
-        String name = READER + slot;
-        CardTerminal terminal = null;
-        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
-        while (terminal == null && System.nanoTime() < deadline) {
-            for (CardTerminal t : factory.terminals().list())
-                if (t.getName().equals(name)) terminal = t;
-            if (terminal == null) Thread.sleep(100);
-        }
-        assertNotNull(terminal, "pcscd shows no reader named " + name);
-        assertTrue(terminal.waitForCardPresent(10_000), "the simulator never showed in " + name);
-        return terminal.connect("*");
-    }
-
-    private static byte[] pattern(int length, int seed) {
-        byte[] b = new byte[length];
-        for (int i = 0; i < length; i++) b[i] = (byte) (seed * 31 + i * 7 + (i >> 8));
-        return b;
-    }
-
-    private static byte[] read(Card card, long h, int file, int length) {
-        byte[] out = new byte[length];
-        KeyShelfJx.readFile(card, h, file, length, out);
-        return out;
-    }
-
     /**
      * Serial, PIN, the container files, the largest file that travels through this
      * stack, and one byte past the largest file the token takes, which is refused.
      */
     private static void storeSession(int slot, String pin, int largestThrough, int largest) throws Exception {
-        Card card = connect(slot);
+        Card card = PcscStoreTest.connect(READER + slot);
         try {
             long h = KeyShelfJx.createToken(card);
             try {

@@ -4,7 +4,6 @@ import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
@@ -52,30 +51,24 @@ class GostStoreTest {
         }
     }
 
-    private static byte[] pattern(int length, int seed) {
+    static byte[] pattern(int length, int seed) {
         byte[] b = new byte[length];
         for (int i = 0; i < length; i++) b[i] = (byte) (seed * 31 + i * 7 + (i >> 8));
         return b;
     }
 
-    private static byte[] read(SimToken t, long h, int file, int length) {
+    static byte[] read(javax.smartcardio.Card card, long h, int file, int length) {
         byte[] out = new byte[length];
-        KeyShelfJx.readFile(t.card, h, file, length, out);
+        KeyShelfJx.readFile(card, h, file, length, out);
         return out;
     }
 
-    private interface Session {
-        void run(long h) throws Exception;
+    private static byte[] read(SimToken t, long h, int file, int length) {
+        return read(t.card, h, file, length);
     }
 
-    private static void session(SimToken t, Session body) throws Exception {
-        long h = KeyShelfJx.createToken(t.card);
-        assertNotEquals(0L, h);
-        try {
-            body.run(h);
-        } finally {
-            KeyShelfJx.destroyToken(t.card, h);
-        }
+    private static void session(SimToken t, KeyShelfPinTest.Session body) throws Exception {
+        KeyShelfPinTest.session(t, body);
     }
 
     @ParameterizedTest

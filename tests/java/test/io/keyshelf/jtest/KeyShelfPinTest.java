@@ -40,12 +40,12 @@ class KeyShelfPinTest {
         return Hex.text(text.getBytes(StandardCharsets.UTF_8));
     }
 
-    private interface Session {
+    interface Session {
         void run(long h) throws Exception;
     }
 
     /** One createToken ... destroyToken on the simulated card. */
-    private static void session(SimToken t, Session body) throws Exception {
+    static void session(SimToken t, Session body) throws Exception {
         long h = KeyShelfJx.createToken(t.card);
         assertNotEquals(0L, h);
         try {
