@@ -84,7 +84,7 @@ public:
     Bytes label() const { return m_label; }
     void setLabel(const Bytes& l) { m_label = l; }
     // The store as text: one line per object, its attributes indented below.
-    std::string dump() const;
+    std::string dump() const override;
 
 private:
     SimPlainPin& pinAt(unsigned char reference);
