@@ -50,9 +50,9 @@ public:
         bool isPrivate() const;
         const Bytes* find(uint32_t id) const;
     };
-    static const uint32_t kAtrPrivate = 0x00000002;
-    static const size_t kObjectCost = 16, kAttributeCost = 8;
-    static const size_t kLabelSize = 32;
+    static constexpr uint32_t kAtrPrivate = 0x00000002;
+    static constexpr size_t kObjectCost = 16, kAttributeCost = 8;
+    static constexpr size_t kLabelSize = 32;
 
     SimGostApplet();
 

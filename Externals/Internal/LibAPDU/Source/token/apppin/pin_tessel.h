@@ -21,7 +21,7 @@ TBytes TesselFcpFind(const TBytes& response, unsigned char tag);
 struct CTesselTicket {
     static const size_t kTextSize = 208;
     static const size_t kRecordSize = 189;
-    static const size_t kCheckSize = 24;
+    static constexpr size_t kCheckSize = 24;
 
     CTesselTicket();
     ~CTesselTicket();
