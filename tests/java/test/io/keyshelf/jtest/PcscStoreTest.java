@@ -45,17 +45,22 @@ final class PcscStoreTest {
     }
 
     static Card connectSim() throws Exception {
+        return connect(SIM_READER);
+    }
+
+    /** The card in the reader of that name, waiting for both a while. */
+    static Card connect(String reader) throws Exception {
         TerminalFactory factory = TerminalFactory.getDefault();
         assertEquals("PC/SC", factory.getType(), "SunPCSC is not available: is libpcsclite.so.1 installed?");
         CardTerminal terminal = null;
         long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
         while (terminal == null && System.nanoTime() < deadline) {
             for (CardTerminal t : factory.terminals().list())
-                if (t.getName().equals(SIM_READER)) terminal = t;
+                if (t.getName().equals(reader)) terminal = t;
             if (terminal == null) Thread.sleep(100);
         }
-        assertNotNull(terminal, "pcscd shows no reader named " + SIM_READER);
-        assertTrue(terminal.waitForCardPresent(10_000), "the simulator never showed in " + SIM_READER);
+        assertNotNull(terminal, "pcscd shows no reader named " + reader);
+        assertTrue(terminal.waitForCardPresent(10_000), "the simulator never showed in " + reader);
         return terminal.connect("*");
     }
 
