@@ -18,8 +18,8 @@ public:
     static const TBytes& aid();
 
     // The information file is longer than this, and its byte there at least kMinInfoMark.
-    static const unsigned short kInfoMarkOffset = 97;
-    static const unsigned char kMinInfoMark = 4;
+    static constexpr unsigned short kInfoMarkOffset = 97;
+    static constexpr unsigned char kMinInfoMark = 4;
 
 private:
     CFSTessel* m_fsTessel;  // the object the fs slot owns

@@ -26,8 +26,8 @@ public:
 
     // Bytes of one chained part, and the most verification data whose body
     // lengths fit two bytes.
-    static const size_t kPartSize = 254;
-    static const size_t kMaxMoCData = 65528;
+    static constexpr size_t kPartSize = 254;
+    static constexpr size_t kMaxMoCData = 65528;
 
 private:
     TBytes exchange(const TBytes& command, size_t replySize);

@@ -20,10 +20,10 @@ public:
     void chain(const TBytes& command, TBytes& output) override;
 
     // Longest piece of command data; a longer rest goes out in pieces with CLA bit 10.
-    static const size_t kPieceSize = 224;
+    static constexpr size_t kPieceSize = 224;
     // GET RESPONSE rounds one piece may ask for, and the most answer data a call gathers.
-    static const size_t kMaxRounds = 256;
-    static const size_t kMaxAnswer = 0x10000;
+    static constexpr size_t kMaxRounds = 256;
+    static constexpr size_t kMaxAnswer = 0x10000;
 
 private:
     struct Keys;

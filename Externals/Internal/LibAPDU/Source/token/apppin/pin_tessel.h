@@ -19,9 +19,9 @@ TBytes TesselFcpFind(const TBytes& response, unsigned char tag);
 // A login ticket: Base64 text of a check value and a record with the ticket type,
 // the biometric key block and a PIN. Decoded bytes the text does not hold are zero.
 struct CTesselTicket {
-    static const size_t kTextSize = 208;
-    static const size_t kRecordSize = 189;
-    static const size_t kCheckSize = 24;
+    static constexpr size_t kTextSize = 208;
+    static constexpr size_t kRecordSize = 189;
+    static constexpr size_t kCheckSize = 24;
 
     CTesselTicket();
     ~CTesselTicket();
@@ -70,7 +70,7 @@ public:
 
     // New PINs are 7-bit text of at most this many bytes (the change command's
     // lengths are one byte each).
-    static const size_t kMaxNewPin = 250;
+    static constexpr size_t kMaxNewPin = 250;
 
 private:
     void challengeResponse(const TBytes& pin);
