@@ -2,6 +2,9 @@
 # A short key-store session from Java over libKeyShelfJx.
 #   scripts/demo.sh            against a simulated Java token through the PC/SC stack
 #                              (a private pcscd with the vpcd driver, the card simulator)
+#   scripts/demo.sh --card KIND
+#                              the same against a simulated token of another kind
+#                              (cardsim_server --card: java, heron, tessel)
 #   scripts/demo.sh --reader [NAME]
 #                              against the first reader with a card (or the one named)
 # The PIN of the login step: against the simulator its user PIN (1234) unless
@@ -25,6 +28,11 @@ pcsclib=$(ldconfig -p | awk '/libpcsclite.so.1 /{print $NF; exit}')
 jvm=(java -Djava.library.path="$lib" -cp "$classes")
 [ -n "$pcsclib" ] && jvm+=(-Dsun.security.smartcardio.library="$pcsclib")
 
+card=java
+if [ "${1:-}" = "--card" ]; then
+  card=${2:?--card needs a kind}
+  shift 2
+fi
 if [ "${1:-}" = "--reader" ]; then
   exec "${jvm[@]}" KeyStoreDemo "${2:-}" "${KEYSHELF_DEMO_PIN:-}"
 fi
@@ -45,6 +53,6 @@ else
   pin=$sim_pin pin_source="the simulator's user PIN"
 fi
 bash tests/java/pcsc/pcscd-rig.sh start "$rigdir" "$port" >/dev/null
-build/tests/cardsim_server --card java --pin "$sim_pin" --vpcd "127.0.0.1:$port" >/dev/null &
+build/tests/cardsim_server --card "$card" --pin "$sim_pin" --vpcd "127.0.0.1:$port" >/dev/null &
 sim_pid=$!
 PCSCLITE_CSOCK_NAME="$rigdir/pcscd.comm" "${jvm[@]}" KeyStoreDemo "KeyShelf Test PCD 00 00" "$pin" "$pin_source"
