@@ -161,6 +161,44 @@ TEST(CardSimTessel, PinChangesOfOneAndTwoPiecesWithFreshKeys) {
     EXPECT_EQ(Sw(t.raw("8C 24 00 00 16 87 81 09 01 00 00 00 00 00 00 00 00 8E 08 00 00 00 00 00 00 00 00")), "69 82");
 }
 
+TEST(CardSimTessel, EveryCallAgreesKeysOfItsOwn) {
+    Tessel t;
+    t.login();
+    t.pin()->select(t.pin()->pathUser());
+    t.pin()->change(TBytes{'5', '6', '7', '8'});
+    t.pin()->select(t.pin()->pathUser());
+    t.pin()->change(TBytes{'1', '2', '3', '4'});
+    std::vector<TBytes> hostValues;
+    for (const auto& e : t.card->log())
+        if (e.command.size() > 4 && e.command[0] == 0x80 && e.command[1] == 0x86 && e.command[2] == 0x00)
+            hostValues.push_back(e.command);
+    ASSERT_EQ(hostValues.size(), 2u);
+    EXPECT_NE(hostValues[0], hostValues[1]);
+}
+
+TEST(CardSimTessel, FilesOfEachTypeLandInTheDirectoryAskedFor) {
+    Tessel t;
+    t.login();
+    struct Case {
+        unsigned char type;
+        unsigned short fid;
+        unsigned char fdb;
+        const char* access;
+    };
+    for (const Case& c : {Case{1, 0x0205, 0x01, "00 24 00 24 00 24 00 24"},
+                          Case{2, 0x0300, 0x38, "00 24 00 24 00 24 00 24 00 24 00 24"},
+                          Case{4, 0x0101, 0x08, "00 00 00 FF 00 FF 00 24 00 24 00 00 00 24"}}) {
+        SCOPED_TRACE(c.fid);
+        t.fs()->select({0x3F00, 0x3000, 0x3001});
+        t.fs()->create(c.fid, CFileInfo(c.type, 0x40, 0x24, 0x24));
+        const cardsim::SimTesselNode* n = t.sim->find({0x3F00, 0x3000, 0x3001, c.fid});
+        ASSERT_NE(n, nullptr) << t.sim->dump();
+        EXPECT_EQ(n->fdb, c.fdb);
+        EXPECT_EQ(n->access, Hex(c.access));
+    }
+    EXPECT_EQ(t.sim->find({0x3F00, 0x3000, 0x3001, 0x0101})->extra, Hex("8A 01 04 85 05 05 0C 20 00 A3 71 00"));
+}
+
 TEST(CardSimTessel, UnblockNeedsTheAdministrator) {
     cardsim::SimTokenOptions o;
     o.pinTries = 2;

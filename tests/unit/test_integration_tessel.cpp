@@ -115,6 +115,8 @@ TEST(IntegrationTessel, KeyContainerStoreLivesInNamedDirectoriesOfTheContainer) 
     EXPECT_NE(t.named(path{0xE00E, 0x0B00, 0x002B}), nullptr);
     t.fs()->select(path{0xE00E, 0x0B00});
     EXPECT_EQ(t.fs()->list(2), (std::vector<unsigned short>{0x002B}));
+    // Without init the file system knows no login type and rewrites no access list.
+    EXPECT_EQ(t.sent(0x80, 0xE8), 0u);
 }
 
 TEST(IntegrationTessel, WrongPinsCountDownThenThePinIsBlocked) {
