@@ -9,6 +9,7 @@
 #include "raised.h"
 #include "scripted_sender.h"
 #include "sim_tokens.h"
+#include "tessel_sim_token.h"
 #include "tessel_ticket.h"
 
 using cardsim::SimTesselApplet;
@@ -21,35 +22,7 @@ using testing_card::Hex;
 
 namespace {
 
-struct Tessel {
-    cardsim::CardSim* card = nullptr;
-    SimTesselApplet* sim = nullptr;
-    std::unique_ptr<IToken> token;
-
-    explicit Tessel(const cardsim::SimTokenOptions& o = cardsim::SimTokenOptions(), bool withContainer = true) {
-        std::unique_ptr<cardsim::CardSim> c = cardsim::MakeTesselToken(o, withContainer);
-        card = c.get();
-        sim = c->find<SimTesselApplet>();
-        std::unique_ptr<libapdu::ISender> sender(std::move(c));
-        token = IToken::create(sender);
-        token->switchToApplet(0x2101);
-        card->clearLog();
-    }
-    TBytes raw(const std::string& apdu) { return card->transmit(Hex(apdu)); }
-    libapdu::IAppFS* fs() { return token->fs(); }
-    libapdu::IAppPin* pin() { return token->pin(); }
-    void login(const std::string& p = "1234") {
-        pin()->select(pin()->pathUser());
-        pin()->login(TBytes(p.begin(), p.end()));
-    }
-    size_t count(const std::string& prefix) const {
-        const TBytes p = Hex(prefix);
-        size_t n = 0;
-        for (const auto& e : card->log())
-            if (e.command.size() >= p.size() && std::equal(p.begin(), p.end(), e.command.begin())) ++n;
-        return n;
-    }
-};
+using Tessel = TesselSimToken;
 
 std::string Sw(const TBytes& r) { return testing_card::ToHex(TBytes(r.end() - 2, r.end())); }
 
