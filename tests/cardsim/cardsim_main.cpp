@@ -27,7 +27,7 @@ const char kHelp[] =
     "  --manager-version N    java: the JavaManager version byte (CPLC byte 12), 0..255\n"
     "  --chip-id HEX12        java: the chip identification, CPLC answer bytes 3..8\n"
     "  --atr HEX              answer-to-reset instead of the kind's own\n"
-    "  --serial HEX           serial number of the Java or Heron applet\n"
+    "  --serial HEX           serial number of the simulated applet\n"
     "  --fips                 the token is in FIPS mode (file 000A)\n"
     "  --pin TEXT             the user PIN, its bytes as given (\"1234\" by default)\n"
     "  --pin-hex HEX          the user PIN as bytes, e.g. the UTF-8 form of a text\n"
