@@ -46,6 +46,11 @@ pcsclib=$(ldconfig -p | awk '/libpcsclite.so.1 /{print $NF; exit}')
 jvm=(java -Djava.library.path="$lib" -cp "$classes")
 [ -n "$pcsclib" ] && jvm+=(-Dsun.security.smartcardio.library="$pcsclib")
 
+card=java
+if [ "${1:-}" = "--card" ]; then
+  card=${2:?--card needs a kind}
+  shift 2
+fi
 if [ "${1:-}" = "--reader" ]; then
   exec "${jvm[@]}" KeyStoreDemo "${2:-}" "${KEYSHELF_DEMO_PIN:-}"
 fi

@@ -1,5 +1,7 @@
 #include "fs_tessel.h"
 
+#include "apppin/pin_tessel.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -271,8 +273,11 @@ void CFSTessel::createSimple(unsigned short fid, CFileInfo info) {
     } else if (info.type == 4) {
         // The designator's first read selects 3F00/3000/3002 on the card, so the
         // directory the file belongs in is selected again after it.
-        const unsigned char pin = static_cast<unsigned char>(PinExtractAccess(applet->pin()->pathUser()) & 0xFF);
-        if (!m_cardPath.empty()) selectSimple(m_cardPath);
+        IAppPin* pins = applet->pin();
+        const CPinTessel* tessel = dynamic_cast<const CPinTessel*>(pins);
+        const bool known = tessel && tessel->designatorsRead();
+        const unsigned char pin = static_cast<unsigned char>(PinExtractAccess(pins->pathUser()) & 0xFF);
+        if (!known && !m_cardPath.empty()) selectSimple(m_cardPath);
         command = {0x00, 0xE0, kFdbThird, 0x00, 0x26, 0x62, 0x24, 0x8A, 0x01, 0x04, 0x83, 0x02, fh, fl,
                    0x80, 0x02, sh,   sl,   0x86, 0x0E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0xFF, 0x00, pin,
                    0x00, pin,  0x00, 0x00, 0x00, pin,  0x85, 0x05, 0x05, 0x0C, 0x20, 0x00, 0xA3, 0x71, 0x00};
