@@ -2,6 +2,8 @@
 # A short key-store session from Java over libKeyShelfJx.
 #   scripts/demo.sh            against a simulated Java token through the PC/SC stack
 #                              (a private pcscd with the vpcd driver, the card simulator)
+#   scripts/demo.sh --card datastore
+#                              the same against a simulated DataStore token
 #   scripts/demo.sh --reader [NAME]
 #                              against the first reader with a card (or the one named)
 # The PIN of the login step: against the simulator its user PIN (1234) unless
@@ -25,6 +27,14 @@ pcsclib=$(ldconfig -p | awk '/libpcsclite.so.1 /{print $NF; exit}')
 jvm=(java -Djava.library.path="$lib" -cp "$classes")
 [ -n "$pcsclib" ] && jvm+=(-Dsun.security.smartcardio.library="$pcsclib")
 
+card=java
+if [ "${1:-}" = "--card" ]; then
+  card=${2:?--card needs a kind: java or datastore}
+  shift 2
+fi
+# A DataStore token stores only the FIDs of its key table: its container is CC00.
+[ "$card" = datastore ] && export KEYSHELF_DEMO_DIR=${KEYSHELF_DEMO_DIR:-cc00}
+
 if [ "${1:-}" = "--reader" ]; then
   exec "${jvm[@]}" KeyStoreDemo "${2:-}" "${KEYSHELF_DEMO_PIN:-}"
 fi
@@ -45,6 +55,6 @@ else
   pin=$sim_pin pin_source="the simulator's user PIN"
 fi
 bash tests/java/pcsc/pcscd-rig.sh start "$rigdir" "$port" >/dev/null
-build/tests/cardsim_server --card java --pin "$sim_pin" --vpcd "127.0.0.1:$port" >/dev/null &
+build/tests/cardsim_server --card "$card" --pin "$sim_pin" --vpcd "127.0.0.1:$port" >/dev/null &
 sim_pid=$!
 PCSCLITE_CSOCK_NAME="$rigdir/pcscd.comm" "${jvm[@]}" KeyStoreDemo "KeyShelf Test PCD 00 00" "$pin" "$pin_source"
