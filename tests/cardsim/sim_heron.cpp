@@ -15,6 +15,7 @@ const SimJavaCommandSet kSimHeronCommands = {
     0x80, 0x1D,  // change marker
     0x80, 0x02,  // GET DATA
     0x80, 0x12,  // GET CHALLENGE
+    0x19, 0x00,  // decipher; no key-data command
 };
 
 // No unblock; the admin PIN is keyed like every other.

@@ -1,8 +1,9 @@
 #include "sim_java.h"
 
+#include "sim_crypto.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/pkcs12.h>
 #include <openssl/rand.h>
 
 namespace cardsim {
@@ -20,11 +21,13 @@ const SimJavaCommandSet kSimJavaCommands = {
     0x80, 0x1B,  // change marker
     0x00, 0xCA,  // GET DATA
     0x80, 0x17,  // GET CHALLENGE
+    0x0C, 0x08,  // decipher, key data
 };
 
 const SimJavaPinCommandSet kSimJavaPinCommands = {0x07, 0x11, 0x0F, 0x13, true};
 
 const FidPath SimJavaApplet::kAppFolder = {0x3F00, 0x6666, 0x5000};
+const FidPath SimJavaApplet::kObjectFolder = {0x3F00, 0x6666, 0x5000, 0x0220};
 const Bytes SimJavaApplet::kDefaultUserPin = {'1', '2', '3', '4'};
 const Bytes SimJavaApplet::kDefaultAdminPin = {'8', '7', '6', '5', '4', '3', '2', '1'};
 
@@ -66,86 +69,9 @@ unsigned char AccessAt(const Bytes& access, size_t i) {
     return access.empty() ? 0x00 : access.back();
 }
 
-const uint16_t kSwSmObjects = 0x6988;  // secure-messaging data objects incorrect
 const uint16_t kSaltFid = 0x000F;
-const size_t kKeySize = 24;
 
 // ---- the card's own cryptography, on OpenSSL
-
-Bytes Random(size_t n) {
-    Bytes r(n);
-    if (n && RAND_bytes(r.data(), static_cast<int>(n)) != 1) Fail(kSwNoPreciseDiagnosis);
-    return r;
-}
-
-// TDEA CBC without padding; a 16-byte key is two-key, 24 three-key; empty IV is zero.
-Bytes TdesCbc(const Bytes& key, const Bytes& in, const Bytes& iv, bool encrypt) {
-    if ((key.size() != 16 && key.size() != 24) || in.size() % 8) Fail(kSwSmObjects);
-    const Bytes zero(8, 0);
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    Bytes out(in.size() + 8);
-    int n = 0, m = 0;
-    EVP_CipherInit_ex(ctx, key.size() == 16 ? EVP_des_ede_cbc() : EVP_des_ede3_cbc(), nullptr, key.data(),
-                      iv.empty() ? zero.data() : iv.data(), encrypt ? 1 : 0);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_CipherUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size()));
-    EVP_CipherFinal_ex(ctx, out.data() + n, &m);
-    EVP_CIPHER_CTX_free(ctx);
-    out.resize(static_cast<size_t>(n + m));
-    return out;
-}
-
-// ISO/IEC 9797-1 padding method 2.
-Bytes Pad2(Bytes d) {
-    d.push_back(0x80);
-    while (d.size() % 8) d.push_back(0x00);
-    return d;
-}
-
-bool Unpad2(Bytes& d) {
-    while (!d.empty() && d.back() == 0x00) d.pop_back();
-    if (d.empty() || d.back() != 0x80) return false;
-    d.pop_back();
-    return true;
-}
-
-// MAC algorithm 1 with TDEA, zero IV, padding method 2.
-Bytes SmMac(const Bytes& key, const Bytes& data) {
-    const Bytes c = TdesCbc(key, Pad2(data), Bytes(), true);
-    return Bytes(c.end() - 8, c.end());
-}
-
-bool SameBytes(const Bytes& a, const Bytes& b) {
-    return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
-}
-
-// Key i of a PIN: PKCS#12 derivation (SHA-1, 999 rounds) over the PIN as a BMPString.
-Bytes JavaKey(int id, const Bytes& pin, const Bytes& salt) {
-    Bytes bmp;
-    for (unsigned char b : pin) bmp.insert(bmp.end(), {0x00, b});
-    bmp.insert(bmp.end(), {0x00, 0x00});
-    Bytes out(kKeySize);
-    PKCS12_key_gen_uni(bmp.data(), static_cast<int>(bmp.size()), const_cast<unsigned char*>(salt.data()),
-                       static_cast<int>(salt.size()), id, 999, static_cast<int>(kKeySize), out.data(), EVP_sha1());
-    return out;
-}
-
-// The admin key of the Java applet: MD5(00 || PIN) || MD5(01 || PIN), seven bits a byte.
-Bytes PinKey24(const Bytes& pin) {
-    Bytes h(32);
-    for (unsigned char prefix = 0; prefix < 2; ++prefix) {
-        Bytes in = {prefix};
-        in.insert(in.end(), pin.begin(), pin.end());
-        EVP_Digest(in.data(), in.size(), h.data() + 16 * prefix, nullptr, EVP_md5(), nullptr);
-    }
-    Bytes key(kKeySize, 0);
-    for (size_t j = 0; j < kKeySize; ++j)
-        for (size_t b = 0; b < 7; ++b) {
-            const size_t bit = 7 * j + b;
-            if ((h[bit / 8] >> (bit % 8)) & 1) key[j] = static_cast<unsigned char>(key[j] | (1u << b));
-        }
-    return key;
-}
 
 Bytes Be32(uint32_t v) {
     return {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 8),
@@ -197,6 +123,8 @@ SimJavaApplet::SimJavaApplet(const SimJavaCommandSet& commands, const SimJavaPin
         {0x80, pins.changeKeyIns, &SimJavaApplet::doChangeKey},
     };
     if (pins.unblockIns) m_routes.push_back({0x80, pins.unblockIns, &SimJavaApplet::doUnblock});
+    m_routes.push_back({0x80, c.decipherIns, &SimJavaApplet::doDecipher});
+    if (c.keyDataIns) m_routes.push_back({0x80, c.keyDataIns, &SimJavaApplet::doKeyData});
     m_tree.putFolder(kAppFolder);
     // FIPS mode is the second byte of 000A; the card writes it, nobody else may.
     FidPath fips = kAppFolder;
@@ -534,6 +462,8 @@ Bytes SimJavaApplet::doChallenge(const SimApdu& a) {
 
 Bytes SimJavaApplet::doPinInfo(const SimApdu& a) {
     if (a.p1 != 0x00) Fail(kSwWrongP1P2);
+    // The same command describes the key of the selected object.
+    if (a.p2 == kSelectedKey) return doKeyInfo(a);
     if (a.data != Bytes{0x10, 0x03, 0x23, 0x06, 0x20}) Fail(kSwWrongData);
     const SimJavaPin* p = pin(a.p2);
     if (!p) Fail(kSwDataNotFound);
@@ -693,6 +623,78 @@ Bytes SimJavaApplet::doProtected(const SimApdu& a) {
     out.insert(out.end(), answerMac.begin(), answerMac.end());
     out.insert(out.end(), status.begin(), status.end());
     return out;
+}
+
+void SimJavaApplet::addCertificateObject(uint16_t fid, const Bytes& descriptor, const Bytes& der) {
+    FidPath folder = kObjectFolder;
+    folder.push_back(fid);
+    m_tree.putFolder(folder);
+    FidPath file = folder;
+    file.push_back(0x0001);
+    m_tree.putFile(file, descriptor);
+    file.back() = 0x0002;
+    m_tree.putFile(file, der);
+}
+
+void SimJavaApplet::addKeyObject(uint16_t fid, const Bytes& descriptor, const SimRsaKey& key) {
+    FidPath folder = kObjectFolder;
+    folder.push_back(fid);
+    m_tree.putFolder(folder);
+    FidPath file = folder;
+    file.push_back(0x0001);
+    m_tree.putFile(file, descriptor);
+    m_objectKeys[folder] = key;
+}
+
+// The key of the object folder that is selected, or of the folder of the selected file.
+const SimRsaKey& SimJavaApplet::selectedKey() const {
+    FidPath p = m_currentPath;
+    for (int up = 0; up < 2 && !p.empty(); ++up, p.pop_back()) {
+        auto it = m_objectKeys.find(p);
+        if (it != m_objectKeys.end()) return it->second;
+    }
+    Fail(kSwDataNotFound);
+}
+
+Bytes SimJavaApplet::doKeyInfo(const SimApdu& a) {
+    // Asks for the key's description (tag 1A).
+    if (a.data != Bytes{0x10, 0x01, 0x1A}) Fail(kSwWrongData);
+    const SimRsaKey& key = selectedKey();
+    // Kind 05 (an RSA private key); bit 04 of the size byte marks a 2048-bit key.
+    const unsigned char size = RsaBits(key) > 1024 ? 0x04 : 0x00;
+    Bytes reply;
+    SimJavaTlv::put(reply, 0x1A, Bytes{0x05, size, 0x01});
+    return Fit(reply, a);
+}
+
+Bytes SimJavaApplet::doKeyData(const SimApdu& a) {
+    if (a.p1 != 0x00 || a.p2 != kSelectedKey) Fail(kSwWrongP1P2);
+    const SimRsaKey& key = selectedKey();
+    Bytes reply;
+    SimJavaTlv::put(reply, 0x27, RsaPublicExponent(key));
+    SimJavaTlv::put(reply, 0x28, RsaModulus(key));
+    return Fit(reply, a);
+}
+
+Bytes SimJavaApplet::doDecipher(const SimApdu& a) {
+    if (a.p1 != 0x03 || a.p2 != kSelectedKey) Fail(kSwWrongP1P2);
+    // A FIPS token deciphers only under secure messaging.
+    if (m_fips && !m_inProtected) Fail(kSwSecurity);
+    const SimJavaPin* user = pin(kUserPin);
+    if (!user || !user->verified) Fail(kSwSecurity);
+    const SimRsaKey& key = selectedKey();
+    SimReader r(a.data, kSwWrongData);
+    if (r.u8() != 0x10) Fail(kSwWrongData);
+    size_t n = r.u8();
+    if (n == 0xFF) n = r.be16();
+    const Bytes cipher = r.take(n);
+    if (!r.empty()) Fail(kSwWrongData);
+    Bytes plain;
+    if (!RsaDecrypt(key, cipher, plain)) Fail(kSwWrongData);
+    ++m_decipherCount;
+    Bytes reply;
+    SimJavaTlv::put(reply, 0x10, plain);
+    return Fit(reply, a);
 }
 
 }  // namespace cardsim

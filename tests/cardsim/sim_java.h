@@ -13,6 +13,7 @@
 
 #include "sim_applet.h"
 #include "sim_filetree.h"
+#include "sim_rsa.h"
 
 namespace cardsim {
 
@@ -38,6 +39,9 @@ struct SimJavaCommandSet {
     unsigned char markerCla, markerIns;
     unsigned char getDataCla, getDataIns;
     unsigned char challengeCla, challengeIns;
+    // Key commands, class 80: decipher with the selected key object's key, and
+    // read its public data (0: the applet has no such command).
+    unsigned char decipherIns, keyDataIns;
 };
 extern const SimJavaCommandSet kSimJavaCommands;
 
@@ -73,6 +77,9 @@ struct SimJavaInfo {
 class SimJavaApplet : public ISimApplet {
 public:
     static const FidPath kAppFolder;  // 3F00 6666 5000
+    static const FidPath kObjectFolder;  // 3F00 6666 5000 0220: key and certificate objects
+    // P2 of the key commands: the key of the selected object folder.
+    static const unsigned char kSelectedKey = 0x31;
     static const size_t kListPage = 100;
     static const size_t kMaxChallenge = 32;
 
@@ -119,6 +126,12 @@ public:
     const Bytes& lastMarker() const { return m_lastMarker; }
     size_t markerCount() const { return m_markerCount; }
 
+    // A certificate object (folder 1xxx: descriptor 0001, DER 0002) and a key
+    // object (folder 3xxx: descriptor 0001, the private key kept by the card).
+    void addCertificateObject(uint16_t fid, const Bytes& descriptor, const Bytes& der);
+    void addKeyObject(uint16_t fid, const Bytes& descriptor, const SimRsaKey& key);
+    size_t decipherCount() const { return m_decipherCount; }
+
     // Access conditions: off by default, so file tests need no PIN. When on, an
     // access byte other than 00 needs that PIN reference granted (FF never).
     void setAccessEnforced(bool on) { m_enforce = on; }
@@ -147,6 +160,10 @@ private:
     Bytes doChangeKey(const SimApdu& a);
     Bytes doUnblock(const SimApdu& a);
     Bytes doProtected(const SimApdu& a);
+    Bytes doKeyInfo(const SimApdu& a);
+    Bytes doKeyData(const SimApdu& a);
+    Bytes doDecipher(const SimApdu& a);
+    const SimRsaKey& selectedKey() const;
     Bytes dispatch(const SimApdu& a);
     void provision(unsigned char reference);
     const Bytes& keyAt(unsigned char reference) const;
@@ -175,6 +192,8 @@ private:
     size_t m_markerCount = 0;
     bool m_enforce = false;
     std::set<unsigned char> m_granted;
+    std::map<FidPath, SimRsaKey> m_objectKeys;  // by the key object's folder
+    size_t m_decipherCount = 0;
 };
 
 }  // namespace cardsim

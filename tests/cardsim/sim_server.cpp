@@ -1,5 +1,7 @@
 #include "sim_server.h"
 
+#include "sim_gost.h"
+#include "sim_gost2.h"
 #include "sim_java.h"
 
 #include <arpa/inet.h>

@@ -27,8 +27,12 @@ void Facets(IToken& token, FuzzInput& in) {
         token.fs()->read(data, 0);
     });
     Designed([&] { (void)token.pin()->info(); });
-    Designed([&] { (void)token.crypto()->list(0); });
-    Designed([&] { (void)token.crypto()->provider(in.u8()); });
+    std::vector<path> containers;
+    Designed([&] { containers = token.crypto()->list(0); });
+    if (!containers.empty()) Designed([&] { token.crypto()->select(containers[in.u8() % containers.size()]); });
+    Designed([&] { (void)token.crypto()->info(); });
+    Designed([&] { (void)token.crypto()->decrypt(TBytes(in.u8(), 0x01)); });
+    Designed([&] { (void)token.crypto()->provider(in.u8() & 1 ? 0x1001 : in.u8()); });
     Designed([&] { token.switchToFileSystem(in.u8()); });
 }
 

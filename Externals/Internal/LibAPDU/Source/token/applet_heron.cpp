@@ -1,7 +1,7 @@
 #include "applet_heron.h"
 
 #include "applet_common.h"
-#include "appcry/cry_java.h"
+#include "appcry/cry_heron.h"
 #include "apperror/apperror.h"
 #include "appfs/fs_heron.h"
 #include "appinfo/info_heron.h"
@@ -23,7 +23,7 @@ CAppletHeron::CAppletHeron(ISender* sender) : IApplet(sender) {
     setLabel(new CLabelHeron(this));
     setPack(new CPackHeron(this));
     setPin(new CPinHeron(this));
-    setCrypto(new CCryHeron(this));  // last: it takes the adapter of the final slots
+    setCrypto(new CCryHeron(this));  // reaches the other facets through the applet at each call
 }
 
 void CAppletHeron::selectTokenApp() { SelectAid(this, aid()); }

@@ -41,7 +41,7 @@ CAppletJava::CAppletJava(ISender* sender) : IApplet(sender) {
     setLabel(new CLabelJava(this));
     setPack(new CPackJava(this));
     setPin(new CPinJava(this));
-    setCrypto(new CCryJava(this));  // last: it takes the adapter of the final slots
+    setCrypto(new CCryJava(this));  // reaches the other facets through the applet at each call
 }
 
 void CAppletJava::selectTokenApp() { CheckSW(this, SelectJava(sender(), aid())); }

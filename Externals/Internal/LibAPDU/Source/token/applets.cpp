@@ -1,8 +1,11 @@
 #include "applets.h"
 
 #include "applet_datastore.h"
+#include "applet_gost.h"
+#include "applet_gost2.h"
 #include "applet_heron.h"
 #include "applet_java.h"
+#include "applet_kite.h"
 #include "applet_wren.h"
 #include "applet_zudezozud.h"
 
@@ -14,10 +17,13 @@ template <class A> constexpr AppletClass Entry(unsigned short id) { return {id, 
 
 const AppletClass kApplets[] = {
     Entry<CAppletWren>(0x1001),
+    Entry<CAppletKite>(0x1002),
     Entry<CAppletJava>(0x2001),
     Entry<CAppletJavaManager>(0x2002),
+    Entry<CAppletGost>(0x2202),
     Entry<CAppletZudezoZud>(0x2203),
     Entry<CAppletHeron>(0x2204),
+    Entry<CAppletGost2>(0x2206),
     Entry<CAppletDataStore>(0x2205),
 };
 }  // namespace

@@ -16,14 +16,13 @@ protected:
     enum : size_t { kMaxLabel = 32 };
     enum : int { kEncodingLocale = 2, kEncodingUtf8 = 3 };
 
-    // The applet's facets for the whole-file helpers. The file-system and PIN
-    // members are taken from the applet at each call, so that a facet replaced
-    // after this one was built is never reached through a stale pointer.
-    CAdapter adapter() const;
+    // The applet's facets for the whole-file helpers, taken from the applet at
+    // each call: the applet replaces facets after this one is built (this very
+    // label slot among them), and a stored copy would point at deleted objects.
+    CAdapter adapter() const { return AppletToAdapter(m_applet); }
     IAppFS* fs() const { return m_applet->fs(); }
 
     IApplet* m_applet;  // not owned; the applet owns this facet
-    CAdapter m_adapter;
 };
 
 }  // namespace libapdu
