@@ -23,6 +23,7 @@ const char kHelp[] =
     "  --card gost|gost2      the Gost applet (object store) or the Gost2 applet (file tree)\n"
     "  --card datastore|wren  datastore: the DataStore record store; wren: the Wren applet,\n"
     "                         known by its ATR and answering without SELECT\n"
+    "  --card tessel          the Tessel applet\n"
     "  --tcp PORT             listen on 127.0.0.1:PORT (0 picks a free port) and print\n"
     "                         \"PORT <n>\" once listening; one connection at a time\n"
     "  --vpcd HOST[:PORT]     connect to the vpcd reader driver (port 35963 by default),\n"
@@ -50,6 +51,7 @@ const char kHelp[] =
     "  --page-size N          datastore: records per enumeration answer, 1..36 (36)\n"
     "  --ignore-enum-start    datastore: a faulty card answering every enumeration from its start\n"
     "  --no-read-protection   datastore: protected records are readable without the PIN\n"
+    "  --login-type HEX       tessel: the user PIN's reference and login type, one byte (24)\n"
     "  --stdin-lifetime       exit when standard input is closed\n"
     "  --help                 this text\n"
     "\n"
@@ -166,6 +168,10 @@ int main(int argc, char** argv) {
         } else if (a == "--gost2-version") {
             if (!ParseNumber(value(), 255, n)) Usage("--gost2-version needs a number 0..255");
             opt.gost2Version = static_cast<int>(n);
+        } else if (a == "--login-type") {
+            Bytes b;
+            if (!FromHex(value(), b) || b.size() != 1 || b[0] == 0) Usage("--login-type needs one byte in hex, not 00");
+            opt.loginType = b[0];
         } else if (a == "--fips") {
             opt.fips = true;
         } else if (a == "--status-record") {
@@ -208,7 +214,8 @@ int main(int argc, char** argv) {
     if (card != "datastore" && dsOption) Usage("the record-store options need --card datastore");
     if (!gost && opt.freeMemory >= 0) Usage("--free-memory needs --card gost or gost2");
     if (card != "gost2" && opt.gost2Version >= 0) Usage("--gost2-version needs --card gost2");
-    if (gost && opt.fips) Usage("--fips needs a Java, Heron or Kite card");
+    if (card != "tessel" && opt.loginType >= 0) Usage("--login-type needs --card tessel");
+    if ((gost || card == "tessel") && opt.fips) Usage("--fips needs a Java, Heron or Kite card");
 
     std::unique_ptr<CardSim> sim = card == "java"        ? MakeJavaToken(opt)
                                    : card == "heron"     ? MakeHeronToken(opt)
@@ -216,8 +223,9 @@ int main(int argc, char** argv) {
                                    : card == "gost2"     ? MakeGost2Token(opt)
                                    : card == "datastore" ? MakeDataStoreToken(opt, ds)
                                    : card == "wren"      ? MakeWrenToken(opt)
+                                   : card == "tessel"    ? MakeTesselToken(opt)
                                                          : MakeKiteToken(card, opt);
-    if (!sim) Usage("--card must be java, heron, kite16, kite32, kite42, kite42b, gost, gost2, datastore or wren");
+    if (!sim) Usage("--card must be java, heron, kite16, kite32, kite42, kite42b, gost, gost2, datastore, wren or tessel");
     SimServer server(*sim);
     g_server = &server;
     struct sigaction sa;

@@ -3,6 +3,7 @@
 #include "sim_gost.h"
 #include "sim_gost2.h"
 #include "sim_java.h"
+#include "sim_tessel.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -117,4 +117,18 @@ std::unique_ptr<CardSim> MakeWrenToken(const SimTokenOptions& o) {
     return card;
 }
 
+const Bytes kAtrTessel = {0x3B, 0xD5, 0x18, 0xFF, 0x81, 0x91, 0xFE, 0x1F,
+                          0xC3, 0x80, 0x73, 0xC8, 0x21, 0x13, 0x09};
+
+std::unique_ptr<CardSim> MakeTesselToken(const SimTokenOptions& o, bool withContainer) {
+    std::unique_ptr<CardSim> card(new CardSim(o.atr.empty() ? kAtrTessel : o.atr));
+    const unsigned char loginType = static_cast<unsigned char>(o.loginType >= 0 ? o.loginType : 0x24);
+    SimTesselApplet* a = card->install(std::unique_ptr<SimTesselApplet>(new SimTesselApplet(loginType, withContainer)));
+    if (!o.serial.empty()) a->serial = o.serial;
+    if (!o.userPin.empty() || o.pinTries > 0)
+        a->setUserPin(o.userPin.empty() ? SimTesselApplet::kDefaultUserPin : o.userPin,
+                      static_cast<unsigned char>(o.pinTries > 0 ? o.pinTries : 10));
+    return card;
+}
+
 }  // namespace cardsim

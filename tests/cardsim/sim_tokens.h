@@ -12,6 +12,7 @@
 #include "sim_java.h"
 #include "sim_javamanager.h"
 #include "sim_kite.h"
+#include "sim_tessel.h"
 
 namespace cardsim {
 
@@ -31,6 +32,7 @@ struct SimTokenOptions {
     int pinTries = -1;                 // the user PIN's retry limit (1..15); -1 keeps 10
     long freeMemory = -1;              // Gost and Gost2 tokens: memory left; -1 keeps the model's
     int gost2Version = -1;             // Gost2 tokens: the applet version; -1 keeps 7
+    int loginType = -1;                // Tessel tokens: the user PIN's reference and login type; -1 keeps 24
 };
 
 // The Java and JavaManager applets.
@@ -68,6 +70,10 @@ std::unique_ptr<CardSim> MakeDataStoreToken(const SimTokenOptions& o = SimTokenO
                                             const SimDataStoreOptions& d = SimDataStoreOptions());
 // The Wren applet, resident from power-on.
 std::unique_ptr<CardSim> MakeWrenToken(const SimTokenOptions& o = SimTokenOptions());
+// The Tessel token model's answer-to-reset (15 bytes).
+extern const Bytes kAtrTessel;
+// The Tessel applet; withContainer false leaves out the container directory 5000.
+std::unique_ptr<CardSim> MakeTesselToken(const SimTokenOptions& o = SimTokenOptions(), bool withContainer = true);
 
 }  // namespace cardsim
 

@@ -6,6 +6,7 @@
 #include "applet_heron.h"
 #include "applet_java.h"
 #include "applet_kite.h"
+#include "applet_tessel.h"
 #include "applet_wren.h"
 #include "applet_zudezozud.h"
 
@@ -20,11 +21,12 @@ const AppletClass kApplets[] = {
     Entry<CAppletKite>(0x1002),
     Entry<CAppletJava>(0x2001),
     Entry<CAppletJavaManager>(0x2002),
+    Entry<CAppletTessel>(0x2101),
     Entry<CAppletGost>(0x2202),
     Entry<CAppletZudezoZud>(0x2203),
     Entry<CAppletHeron>(0x2204),
-    Entry<CAppletGost2>(0x2206),
     Entry<CAppletDataStore>(0x2205),
+    Entry<CAppletGost2>(0x2206),
 };
 }  // namespace
 
