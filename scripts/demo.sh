@@ -46,11 +46,8 @@ pcsclib=$(ldconfig -p | awk '/libpcsclite.so.1 /{print $NF; exit}')
 jvm=(java -Djava.library.path="$lib" -cp "$classes")
 [ -n "$pcsclib" ] && jvm+=(-Dsun.security.smartcardio.library="$pcsclib")
 
-card=java
-if [ "${1:-}" = "--card" ]; then
-  card=${2:?--card needs a kind}
-  shift 2
-fi
+# A DataStore token stores only the FIDs of its key table: its container is CC00.
+[ "$card" = datastore ] && export KEYSHELF_DEMO_DIR=${KEYSHELF_DEMO_DIR:-cc00}
 if [ "${1:-}" = "--reader" ]; then
   exec "${jvm[@]}" KeyStoreDemo "${2:-}" "${KEYSHELF_DEMO_PIN:-}"
 fi

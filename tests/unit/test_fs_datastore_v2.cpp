@@ -217,4 +217,25 @@ TEST(FsDataStoreV2, TheFallbackMovesTheSlotWithTheRecord) {
     EXPECT_EQ(back, data);
 }
 
+TEST(FsDataStoreV2, AFallbackHandleWithoutASlotLosesOnlyThatFile) {
+    V2Card t;
+    TBytes image = t.expectSmallStore();
+    t.fs()->select({0xE00E, 0xF001});
+    const TBytes data(12, 0x22);
+    t.card.expect("80 20 10 00 02 00 0C 00", "6F 00", 2)
+        .expect("80 20 20 00 02 00 03 00", "90 00", 258)
+        .expect("80 20 10 00 02 00 0C 00", "90 00", 2)
+        .expect(Concat(Concat(Hex("80 20 40 00 10 00 00 00 0C"), data), {0x00}), Hex("90 00"), 2)
+        .expect("80 20 50 00 04 01 01 44 44 00", "02 00 90 00", 256)
+        .expect("80 20 20 00 02 02 00 00", "90 00", 258);
+    PutSlot(image, 3, 0, 0);
+    t.expectDirectoryWrite(image, "80 20 50 00 03 00 00 09 00", "90 00");
+    EXPECT_EQ(CodeOf([&] { t.fs()->write(data, 0); }), 0x6400);
+    EXPECT_TRUE(t.card.done());
+    EXPECT_EQ(t.impl().image(), image);
+    EXPECT_EQ(CodeOf([&] { t.fs()->select({0xE00E, 0xF001}); }), 0x6A82);
+    t.fs()->select({0xE00E});
+    EXPECT_TRUE(t.fs()->list(1).empty());
+}
+
 }  // namespace

@@ -151,4 +151,20 @@ class PcscRigTest {
     void keyStoreSessionThroughPcscd() throws Exception {
         PcscStoreTest.keyStoreSession();
     }
+
+    /** The key store on a DataStore token through pcscd: it takes the second slot for this test. */
+    @Test
+    void dataStoreSessionThroughPcscd() throws Exception {
+        PcscDataStoreSession.stop(sim);
+        sim = null;
+        PcscDataStoreSession.awaitEmptySlot();
+        Process dataStore = PcscDataStoreSession.startSimulator(port + 1);
+        try {
+            PcscDataStoreSession.run();
+        } finally {
+            PcscDataStoreSession.stop(dataStore);
+            PcscDataStoreSession.awaitEmptySlot();
+            sim = PcscStoreTest.startSimulator(port + 1);
+        }
+    }
 }
