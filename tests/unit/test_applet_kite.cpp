@@ -54,6 +54,8 @@ TEST(KiteApplet, KnownByItsAtrAlone) {
         }
         EXPECT_TRUE(card.sent.empty());
     }
+    EXPECT_FALSE(CAppletKite::checkIfExist(nullptr));
+    EXPECT_EQ(RaisedCode([&] { CAppletKite applet(nullptr); }), 0xFACE);
 }
 
 TEST(KiteApplet, InitAcknowledgesOnlyAStateStartingWith10) {
