@@ -453,9 +453,14 @@ void CFSTessel::read_bit(TBytes& piece, unsigned short offset) {
     TBytes command = {0x00, 0xB0};
     PutBE16(command, offset);
     command.push_back(static_cast<unsigned char>(n));
-    const TBytes response = exchange(command, n + 2);
-    if (response.size() != n + 2) LIBAPDU_RAISE(kSwBadPieceSize);
+    TBytes response = exchange(command, n + 2);
+    // File bytes may be protected ones: the answer buffer does not outlive the copy.
+    if (response.size() != n + 2) {
+        SecureWipe(response);
+        LIBAPDU_RAISE(kSwBadPieceSize);
+    }
     piece = CByteReader(response).take(n);
+    SecureWipe(response);
 }
 
 void CFSTessel::write_bit(const TBytes& piece, unsigned short offset) {
@@ -466,7 +471,13 @@ void CFSTessel::write_bit(const TBytes& piece, unsigned short offset) {
     PutBE16(command, offset);
     command.push_back(static_cast<unsigned char>(n));
     command.insert(command.end(), piece.begin(), piece.end());
-    exchange(command, kShortReply);
+    try {
+        exchange(command, kShortReply);
+    } catch (...) {
+        SecureWipe(command);
+        throw;
+    }
+    SecureWipe(command);
 }
 
 }  // namespace libapdu
