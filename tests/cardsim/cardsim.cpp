@@ -25,6 +25,19 @@ void CardSim::deselect() {
     m_selected = nullptr;
 }
 
+void CardSim::selectResident() {
+    if (!m_resident) return;
+    m_selected = m_resident;
+    m_selected->onSelect();
+}
+
+void CardSim::setResident(ISimApplet* applet) {
+    std::lock_guard<std::recursive_mutex> g(m_mu);
+    m_resident = applet;
+    deselect();
+    selectResident();
+}
+
 void CardSim::powerOff() {
     std::lock_guard<std::recursive_mutex> g(m_mu);
     deselect();
@@ -34,11 +47,13 @@ void CardSim::powerOn() {
     std::lock_guard<std::recursive_mutex> g(m_mu);
     deselect();
     m_powered = true;
+    selectResident();
 }
 void CardSim::reset() {
     std::lock_guard<std::recursive_mutex> g(m_mu);
     deselect();
     m_powered = true;
+    selectResident();
 }
 
 Bytes CardSim::selectByAid(const SimApdu& apdu) {

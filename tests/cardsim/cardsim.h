@@ -70,6 +70,10 @@ public:
         return nullptr;
     }
     ISimApplet* selected() const { return m_selected; }
+    // An installed applet that answers without SELECT, as applets resident on a
+    // card's operating system do: current from now on and after every power-on
+    // and reset, until a SELECT by AID picks another applet.
+    void setResident(ISimApplet* applet);
 
     // The card's answer to one command APDU: data followed by SW1 SW2.
     Bytes transmit(const Bytes& command);
@@ -110,10 +114,12 @@ private:
     Bytes execute(const Bytes& command);
     Bytes selectByAid(const SimApdu& apdu);
     void deselect();
+    void selectResident();
 
     Bytes m_atr;
     std::vector<std::unique_ptr<ISimApplet>> m_applets;
     ISimApplet* m_selected = nullptr;
+    ISimApplet* m_resident = nullptr;
     bool m_powered = true;
 
     mutable std::recursive_mutex m_mu;

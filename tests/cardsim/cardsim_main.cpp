@@ -16,9 +16,11 @@ using namespace cardsim;
 namespace {
 
 const char kHelp[] =
-    "usage: cardsim_server --card java|heron (--tcp PORT | --vpcd HOST[:PORT]) [options]\n"
+    "usage: cardsim_server --card KIND (--tcp PORT | --vpcd HOST[:PORT]) [options]\n"
     "\n"
     "  --card java|heron      java: the Java and JavaManager applets; heron: the Heron applet\n"
+    "  --card kite16|kite32|kite42|kite42b   a Kite token of that model (--fips: in FIPS mode)\n"
+    "  --card gost|gost2      the Gost applet (object store) or the Gost2 applet (file tree)\n"
     "  --tcp PORT             listen on 127.0.0.1:PORT (0 picks a free port) and print\n"
     "                         \"PORT <n>\" once listening; one connection at a time\n"
     "  --vpcd HOST[:PORT]     connect to the vpcd reader driver (port 35963 by default),\n"
@@ -26,11 +28,15 @@ const char kHelp[] =
     "  --manager-version N    java: the JavaManager version byte (CPLC byte 12), 0..255\n"
     "  --chip-id HEX12        java: the chip identification, CPLC answer bytes 3..8\n"
     "  --atr HEX              answer-to-reset instead of the kind's own\n"
-    "  --serial HEX           serial number of the Java or Heron applet\n"
+    "  --serial HEX           serial number of the applet (Gost, Gost2: 8 bytes, padded)\n"
     "  --fips                 the token is in FIPS mode (file 000A)\n"
-    "  --pin TEXT             the user PIN, its bytes as given (\"1234\" by default)\n"
+    "  --pin TEXT             the user PIN, its bytes as given (\"1234\" by default;\n"
+    "                         gost \"123456\", gost2 \"12345678\")\n"
     "  --pin-hex HEX          the user PIN as bytes, e.g. the UTF-8 form of a text\n"
     "  --pin-tries N          wrong logins the user PIN takes before it blocks, 1..15 (10)\n"
+    "  --free-memory N        gost, gost2: bytes of card memory left for files\n"
+    "  --gost2-version N      gost2: the applet version, 0..255 (7; 6 or lower answers the\n"
+    "                         32-byte information record)\n"
     "  --stdin-lifetime       exit when standard input is closed\n"
     "  --help                 this text\n"
     "\n"
@@ -107,6 +113,12 @@ int main(int argc, char** argv) {
         } else if (a == "--pin-tries") {
             if (!ParseNumber(value(), 15, n) || n == 0) Usage("--pin-tries needs a number 1..15");
             opt.pinTries = static_cast<int>(n);
+        } else if (a == "--free-memory") {
+            if (!ParseNumber(value(), 0xFFFFFFFFul, n)) Usage("--free-memory needs a number of bytes");
+            opt.freeMemory = static_cast<long>(n);
+        } else if (a == "--gost2-version") {
+            if (!ParseNumber(value(), 255, n)) Usage("--gost2-version needs a number 0..255");
+            opt.gost2Version = static_cast<int>(n);
         } else if (a == "--fips") {
             opt.fips = true;
         } else if (a == "--stdin-lifetime") {
@@ -115,12 +127,21 @@ int main(int argc, char** argv) {
             Usage(("unknown option " + a).c_str());
         }
     }
-    if (card != "java" && card != "heron") Usage("--card must be java or heron");
+    const bool gost = card == "gost" || card == "gost2";
     if ((tcpPort >= 0) == !vpcdHost.empty()) Usage("give one of --tcp and --vpcd");
     if (card == "heron" && (opt.managerVersion >= 0 || !opt.chipId.empty()))
         Usage("--manager-version and --chip-id need --card java");
 
-    std::unique_ptr<CardSim> sim = card == "java" ? MakeJavaToken(opt) : MakeHeronToken(opt);
+    if (!gost && opt.freeMemory >= 0) Usage("--free-memory needs --card gost or gost2");
+    if (card != "gost2" && opt.gost2Version >= 0) Usage("--gost2-version needs --card gost2");
+    if (gost && opt.fips) Usage("--fips needs a Java, Heron or Kite card");
+
+    std::unique_ptr<CardSim> sim = card == "java"    ? MakeJavaToken(opt)
+                                   : card == "heron" ? MakeHeronToken(opt)
+                                   : card == "gost"  ? MakeGostToken(opt)
+                                   : card == "gost2" ? MakeGost2Token(opt)
+                                                     : MakeKiteToken(card, opt);
+    if (!sim) Usage("--card must be java, heron, kite16, kite32, kite42, kite42b, gost or gost2");
     SimServer server(*sim);
     g_server = &server;
     struct sigaction sa;

@@ -1,8 +1,9 @@
 #include "sim_java.h"
 
+#include "sim_crypto.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/pkcs12.h>
 #include <openssl/rand.h>
 
 namespace cardsim {
@@ -68,86 +69,9 @@ unsigned char AccessAt(const Bytes& access, size_t i) {
     return access.empty() ? 0x00 : access.back();
 }
 
-const uint16_t kSwSmObjects = 0x6988;  // secure-messaging data objects incorrect
 const uint16_t kSaltFid = 0x000F;
-const size_t kKeySize = 24;
 
 // ---- the card's own cryptography, on OpenSSL
-
-Bytes Random(size_t n) {
-    Bytes r(n);
-    if (n && RAND_bytes(r.data(), static_cast<int>(n)) != 1) Fail(kSwNoPreciseDiagnosis);
-    return r;
-}
-
-// TDEA CBC without padding; a 16-byte key is two-key, 24 three-key; empty IV is zero.
-Bytes TdesCbc(const Bytes& key, const Bytes& in, const Bytes& iv, bool encrypt) {
-    if ((key.size() != 16 && key.size() != 24) || in.size() % 8) Fail(kSwSmObjects);
-    const Bytes zero(8, 0);
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    Bytes out(in.size() + 8);
-    int n = 0, m = 0;
-    EVP_CipherInit_ex(ctx, key.size() == 16 ? EVP_des_ede_cbc() : EVP_des_ede3_cbc(), nullptr, key.data(),
-                      iv.empty() ? zero.data() : iv.data(), encrypt ? 1 : 0);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_CipherUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size()));
-    EVP_CipherFinal_ex(ctx, out.data() + n, &m);
-    EVP_CIPHER_CTX_free(ctx);
-    out.resize(static_cast<size_t>(n + m));
-    return out;
-}
-
-// ISO/IEC 9797-1 padding method 2.
-Bytes Pad2(Bytes d) {
-    d.push_back(0x80);
-    while (d.size() % 8) d.push_back(0x00);
-    return d;
-}
-
-bool Unpad2(Bytes& d) {
-    while (!d.empty() && d.back() == 0x00) d.pop_back();
-    if (d.empty() || d.back() != 0x80) return false;
-    d.pop_back();
-    return true;
-}
-
-// MAC algorithm 1 with TDEA, zero IV, padding method 2.
-Bytes SmMac(const Bytes& key, const Bytes& data) {
-    const Bytes c = TdesCbc(key, Pad2(data), Bytes(), true);
-    return Bytes(c.end() - 8, c.end());
-}
-
-bool SameBytes(const Bytes& a, const Bytes& b) {
-    return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
-}
-
-// Key i of a PIN: PKCS#12 derivation (SHA-1, 999 rounds) over the PIN as a BMPString.
-Bytes JavaKey(int id, const Bytes& pin, const Bytes& salt) {
-    Bytes bmp;
-    for (unsigned char b : pin) bmp.insert(bmp.end(), {0x00, b});
-    bmp.insert(bmp.end(), {0x00, 0x00});
-    Bytes out(kKeySize);
-    PKCS12_key_gen_uni(bmp.data(), static_cast<int>(bmp.size()), const_cast<unsigned char*>(salt.data()),
-                       static_cast<int>(salt.size()), id, 999, static_cast<int>(kKeySize), out.data(), EVP_sha1());
-    return out;
-}
-
-// The admin key of the Java applet: MD5(00 || PIN) || MD5(01 || PIN), seven bits a byte.
-Bytes PinKey24(const Bytes& pin) {
-    Bytes h(32);
-    for (unsigned char prefix = 0; prefix < 2; ++prefix) {
-        Bytes in = {prefix};
-        in.insert(in.end(), pin.begin(), pin.end());
-        EVP_Digest(in.data(), in.size(), h.data() + 16 * prefix, nullptr, EVP_md5(), nullptr);
-    }
-    Bytes key(kKeySize, 0);
-    for (size_t j = 0; j < kKeySize; ++j)
-        for (size_t b = 0; b < 7; ++b) {
-            const size_t bit = 7 * j + b;
-            if ((h[bit / 8] >> (bit % 8)) & 1) key[j] = static_cast<unsigned char>(key[j] | (1u << b));
-        }
-    return key;
-}
 
 Bytes Be32(uint32_t v) {
     return {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 8),

@@ -1,5 +1,7 @@
 #include "sim_server.h"
 
+#include "sim_gost.h"
+#include "sim_gost2.h"
 #include "sim_java.h"
 
 #include <arpa/inet.h>
@@ -66,7 +68,9 @@ bool SimServer::handle(const Bytes& message, Bytes& reply) {
         switch (message[1]) {
         case kInspectTree: {
             const SimJavaApplet* applet = m_card.find<SimJavaApplet>();
-            const std::string text = applet ? applet->tree().dump() : std::string();
+            std::string text = applet ? applet->tree().dump() : std::string();
+            if (const SimGostApplet* gost = m_card.find<SimGostApplet>()) text += gost->dump();
+            if (const SimGost2Applet* gost2 = m_card.find<SimGost2Applet>()) text += gost2->dump();
             reply.assign(text.begin(), text.end());
             return true;
         }

@@ -18,7 +18,8 @@ class SimServer {
 public:
     static const uint16_t kVpcdPort = 35963;
     // Inspection frames (two bytes, FE then the request): FE 01 answers the file
-    // tree of the card's Java-protocol applet as text, FE 02 the number of
+    // tree of the card's Java-protocol applet, the Gost objects or the Gost2
+    // tree as text, FE 02 the number of
     // command APDUs the card has seen, four bytes big-endian.
     static const unsigned char kInspect = 0xFE;
     static const unsigned char kInspectTree = 0x01;

@@ -32,4 +32,51 @@ std::unique_ptr<CardSim> MakeHeronToken(const SimTokenOptions& o) {
     return card;
 }
 
+std::unique_ptr<CardSim> MakeKiteToken(const std::string& model, const SimTokenOptions& o) {
+    const Bytes* atr = model == "kite16"    ? &kAtrKite16
+                       : model == "kite32"  ? &kAtrKite32
+                       : model == "kite42"  ? &kAtrKite42
+                       : model == "kite42b" ? &kAtrKite42b
+                                            : nullptr;
+    if (!atr) return nullptr;
+    std::unique_ptr<CardSim> card(new CardSim(o.atr.empty() ? *atr : o.atr));
+    const bool kite4 = model == "kite42" || model == "kite42b";
+    SimKiteApplet* kite = card->install(std::unique_ptr<SimKiteApplet>(new SimKiteApplet(kite4, o.fips)));
+    if (!o.serial.empty()) kite->serial = o.serial;
+    if (!o.userPin.empty() || o.pinTries > 0)
+        kite->setUserPin(o.userPin.empty() ? SimKiteApplet::kDefaultUserPin : o.userPin,
+                         static_cast<unsigned char>(o.pinTries > 0 ? o.pinTries : 10));
+    card->setResident(kite);
+    return card;
+}
+
+const Bytes kAtrGost = {0x3B, 0x8A, 0x80, 0x01, 0x00, 0x31, 0xC1, 0x73, 0xC8, 0x40, 0x00, 0x00, 0x90, 0x00, 0x90};
+
+template <class Model> static void ApplyStatusFamily(Model& m, const SimTokenOptions& o) {
+    if (!o.serial.empty()) {
+        Bytes s = o.serial;
+        s.resize(8, 0x00);
+        m.setSerial(s);
+    }
+    if (!o.userPin.empty()) m.user().set(o.userPin);
+    if (o.freeMemory >= 0) m.setFreeMemory(static_cast<size_t>(o.freeMemory));
+}
+
+std::unique_ptr<CardSim> MakeGostToken(const SimTokenOptions& o) {
+    std::unique_ptr<CardSim> card(new CardSim(o.atr.empty() ? kAtrGost : o.atr));
+    SimGostApplet* a = card->install(std::unique_ptr<SimGostApplet>(new SimGostApplet));
+    ApplyStatusFamily(*a, o);
+    if (o.pinTries > 0) a->setLimit(static_cast<unsigned char>(o.pinTries));
+    return card;
+}
+
+std::unique_ptr<CardSim> MakeGost2Token(const SimTokenOptions& o) {
+    std::unique_ptr<CardSim> card(new CardSim(o.atr.empty() ? kAtrGost : o.atr));
+    SimGost2Applet* a = card->install(std::unique_ptr<SimGost2Applet>(new SimGost2Applet));
+    ApplyStatusFamily(*a, o);
+    if (o.pinTries > 0) a->user().limit = static_cast<unsigned char>(o.pinTries);
+    if (o.gost2Version >= 0) a->setVersion(static_cast<unsigned char>(o.gost2Version));
+    return card;
+}
+
 }  // namespace cardsim

@@ -5,9 +5,12 @@
 #include <memory>
 
 #include "cardsim.h"
+#include "sim_gost.h"
+#include "sim_gost2.h"
 #include "sim_heron.h"
 #include "sim_java.h"
 #include "sim_javamanager.h"
+#include "sim_kite.h"
 
 namespace cardsim {
 
@@ -25,12 +28,24 @@ struct SimTokenOptions {
     Bytes chipId;                      // Java tokens: six bytes; empty keeps the default
     Bytes userPin;                     // the user PIN's bytes; empty keeps the model's "1234"
     int pinTries = -1;                 // the user PIN's retry limit (1..15); -1 keeps 10
+    long freeMemory = -1;              // Gost and Gost2 tokens: memory left; -1 keeps the model's
+    int gost2Version = -1;             // Gost2 tokens: the applet version; -1 keeps 7
 };
 
 // The Java and JavaManager applets.
 std::unique_ptr<CardSim> MakeJavaToken(const SimTokenOptions& o = SimTokenOptions());
 // The Heron applet.
 std::unique_ptr<CardSim> MakeHeronToken(const SimTokenOptions& o = SimTokenOptions());
+
+// A Kite token by model name: "kite16", "kite32", "kite42" or "kite42b"; null
+// for any other name. The Kite applet is resident: current without SELECT.
+// Options used: atr, fips, serial, userPin, pinTries.
+std::unique_ptr<CardSim> MakeKiteToken(const std::string& model, const SimTokenOptions& o = SimTokenOptions());
+// Gost and Gost2 tokens are found by their applets' AIDs behind an ATR of no
+// Kite or Wren model.
+extern const Bytes kAtrGost;
+std::unique_ptr<CardSim> MakeGostToken(const SimTokenOptions& o = SimTokenOptions());
+std::unique_ptr<CardSim> MakeGost2Token(const SimTokenOptions& o = SimTokenOptions());
 
 }  // namespace cardsim
 

@@ -8,8 +8,6 @@
 #define TEST_JAVA_CARD_PEER_H
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/pkcs12.h>
 
 #include <algorithm>
 #include <deque>
@@ -17,83 +15,26 @@
 #include <vector>
 
 #include "scripted_sender.h"
+#include "sim_crypto.h"
 
 namespace testing_card {
 
 // ---------------------------------------------------------------- reference crypto
 
-// TDEA CBC without padding; 16-byte keys are two-key (K1 K2 K1), 24-byte three-key.
-inline TBytes TdesCbc(const TBytes& key, const TBytes& in, const TBytes& iv, bool encrypt) {
-    const EVP_CIPHER* cipher = key.size() == 16 ? EVP_des_ede_cbc() : EVP_des_ede3_cbc();
-    const TBytes zero(8, 0);
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    TBytes out(in.size() + 16);
-    int n = 0, m = 0;
-    EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.empty() ? zero.data() : iv.data(), encrypt ? 1 : 0);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_CipherUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size()));
-    EVP_CipherFinal_ex(ctx, out.data() + n, &m);
-    EVP_CIPHER_CTX_free(ctx);
-    out.resize(static_cast<size_t>(n + m));
-    return out;
-}
-
-// ISO/IEC 9797-1 padding method 2: 80, then zeros to the block end; always added.
-inline TBytes Pad2(TBytes d) {
-    d.push_back(0x80);
-    while (d.size() % 8) d.push_back(0x00);
-    return d;
-}
-
-inline bool Unpad2(TBytes& d) {
-    while (!d.empty() && d.back() == 0x00) d.pop_back();
-    if (d.empty() || d.back() != 0x80) return false;
-    d.pop_back();
-    return true;
-}
-
-// ISO/IEC 9797-1 MAC algorithm 1 with TDEA, zero IV, padding method 2.
-inline TBytes SmMac(const TBytes& key, const TBytes& data) {
-    const TBytes c = TdesCbc(key, Pad2(data), {}, true);
-    return TBytes(c.end() - 8, c.end());
-}
+using simcrypto::JavaKey;
+using simcrypto::Pad2;
+using simcrypto::PinKey24;
+using simcrypto::SmMac;
+using simcrypto::TdesCbc;
+using simcrypto::Unpad2;
 
 // Three-key TDEA encryption of one block (the login answer to an 8-byte challenge).
 inline TBytes TdesBlock(const TBytes& key24, const TBytes& block) { return TdesCbc(key24, block, {}, true); }
-
-// PKCS#12 key derivation, SHA-1, 999 iterations, password bytes as a BMPString.
-inline TBytes JavaKey(int id, const TBytes& pin, const TBytes& salt) {
-    TBytes bmp;
-    for (unsigned char b : pin) bmp.insert(bmp.end(), {0x00, b});
-    bmp.insert(bmp.end(), {0x00, 0x00});
-    TBytes out(24);
-    PKCS12_key_gen_uni(bmp.data(), static_cast<int>(bmp.size()), const_cast<unsigned char*>(salt.data()),
-                       static_cast<int>(salt.size()), id, 999, 24, out.data(), EVP_sha1());
-    return out;
-}
 
 inline std::vector<TBytes> JavaKeys(const TBytes& pin, const TBytes& salt) {
     std::vector<TBytes> k;
     for (int i = 0; i < 5; ++i) k.push_back(JavaKey(i, pin, salt));
     return k;
-}
-
-// 24-byte key from a PIN: MD5(00 || pin) || MD5(01 || pin) read as a bit stream,
-// least significant bit first, seven bits to each key byte.
-inline TBytes PinKey24(const TBytes& pin) {
-    TBytes h(32);
-    for (unsigned char prefix = 0; prefix < 2; ++prefix) {
-        TBytes in = {prefix};
-        in.insert(in.end(), pin.begin(), pin.end());
-        EVP_Digest(in.data(), in.size(), h.data() + 16 * prefix, nullptr, EVP_md5(), nullptr);
-    }
-    TBytes key(24, 0);
-    for (size_t j = 0; j < 24; ++j)
-        for (size_t b = 0; b < 7; ++b) {
-            const size_t bit = 7 * j + b;
-            if ((h[bit / 8] >> (bit % 8)) & 1) key[j] |= static_cast<unsigned char>(1u << b);
-        }
-    return key;
 }
 
 // ---------------------------------------------------------------- the card peer
@@ -109,6 +50,7 @@ struct ProtectedStep {
     Form form = kData;
     bool ivFirst = false;        // 22 before 32 in the answer
     bool spoilMac = false;       // a wrong answer MAC
+    bool zeroMac = false;        // an answer MAC of eight zero bytes
     TBytes extraLeading;         // elements put before 32 and 22 in the answer
     TBytes rawBody;              // the answer body as it stands (Form kRawBody), MAC made to check
     // When set, the plain command's data is only known by its start (random keys):
@@ -292,6 +234,7 @@ private:
         }
         TBytes answerMac = SmMac(k4, Concat(Concat(Concat(body, nonce), p.sw), Hex("0D 08")));
         if (p.spoilMac) answerMac[0] ^= 0x01;
+        if (p.zeroMac) answerMac.assign(8, 0x00);
         return Concat(Concat(Concat(body, Hex("0D 08")), answerMac), p.sw);
     }
 

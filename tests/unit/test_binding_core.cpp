@@ -5,6 +5,8 @@
 
 #include "APDUTokenModule.h"
 #include "CriticalSection.h"
+#include "Z6EZSender.h"
+#include "raised.h"
 
 using KOVA::APDUSupport::CAPDUTokenModule;
 
@@ -24,6 +26,53 @@ TEST(CriticalSection, IsRecursiveAndFreedByTheMatchingLeaves) {
         other = true;
     }).join();
     EXPECT_TRUE(other);
+    DeleteCriticalSection(&cs);
+}
+
+// A leave that does not match an entry of the calling thread is refused with
+// FFFF and changes nothing: the holder keeps the section, and a section nobody
+// holds stays free.
+TEST(CriticalSection, LeaveByAThreadThatDoesNotHoldItRaisesAndChangesNothing) {
+    _RTL_CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EXPECT_EQ(CodeOf([&] { LeaveCriticalSection(&cs); }), 0xFFFF);
+
+    EnterCriticalSection(&cs);
+    unsigned short code = 0;
+    bool entered = true;
+    std::thread([&] {
+        code = CodeOf([&] { LeaveCriticalSection(&cs); });
+        entered = TryEnterCriticalSection(&cs);
+    }).join();
+    EXPECT_EQ(code, 0xFFFF);
+    EXPECT_FALSE(entered);  // still held by this thread
+    LeaveCriticalSection(&cs);
+    std::thread([&] {
+        entered = TryEnterCriticalSection(&cs);
+        if (entered) LeaveCriticalSection(&cs);
+    }).join();
+    EXPECT_TRUE(entered);
+    EXPECT_EQ(WaitForSingleObject(&cs, 0), 0u);
+    DeleteCriticalSection(&cs);
+}
+
+// The scoped lock raises a failed leave on the normal path, and lets an
+// exception already on its way pass alone.
+TEST(CriticalSection, ScopedLockRaisesAFailedLeaveOnlyWhenNothingElseIsRaised) {
+    using KOVA::APDUSupport::CAutoCSLock;
+    _RTL_CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EXPECT_EQ(CodeOf([&] {
+                  CAutoCSLock guard(cs);
+                  LeaveCriticalSection(&cs);  // the guard's own leave now fails
+              }),
+              0xFFFF);
+    EXPECT_EQ(CodeOf([&] {
+                  CAutoCSLock guard(cs);
+                  LeaveCriticalSection(&cs);
+                  libapdu::ExternalRaise(0x6A82, L"", 0);
+              }),
+              0x6A82);
     DeleteCriticalSection(&cs);
 }
 
@@ -98,4 +147,33 @@ TEST(TokenModuleCall, HandleThatNamesNoTokenIsRefusedWhereTheLockIsTaken) {
         EXPECT_EQ(module->NumberOfTokens(), 0u);
     }
     module.ReleaseIfUnused();
+}
+
+// The transport's length rewrites: the forms the library builds that the Java
+// side refuses become forms it takes; anything it takes goes out unchanged.
+TEST(TransportRewrite, TheFormsTheJavaSideRefuses) {
+    using KOVA::APDUSupport::Z6EZSender;
+    auto extended = [](size_t n, std::initializer_list<unsigned char> le) {
+        libapdu::TBytes c = {0x80, 0x2A, 0x00, 0x00, 0x00, static_cast<unsigned char>(n >> 8),
+                             static_cast<unsigned char>(n & 0xFF)};
+        c.resize(c.size() + n, 0x5A);
+        c.insert(c.end(), le);
+        return c;
+    };
+    struct Case {
+        const char* what;
+        libapdu::TBytes command, sent;
+    } cases[] = {
+        {"empty short Lc before Le", {0x00, 0xB0, 0x00, 0x00, 0x00, 0x10}, {0x00, 0xB0, 0x00, 0x00, 0x10}},
+        {"extended Lc, one-byte Le", extended(256, {0x00}), extended(256, {0x00, 0x00})},
+        {"extended Lc, two-byte Le", extended(256, {0x00, 0x00}), extended(256, {0x00, 0x00})},
+        {"short Lc, two-byte Le", {0x84, 0xCA, 0x00, 0x00, 0x01, 0x07, 0x00, 0x30},
+         {0x84, 0xCA, 0x00, 0x00, 0x01, 0x07, 0x30}},
+        {"short Lc, two-byte Le above 256", {0x84, 0xCA, 0x00, 0x00, 0x01, 0x07, 0x01, 0x20},
+         {0x84, 0xCA, 0x00, 0x00, 0x01, 0x07, 0x00}},
+        {"short Lc and Le", {0x80, 0x1A, 0x00, 0x00, 0x02, 0x01, 0x02, 0x00},
+         {0x80, 0x1A, 0x00, 0x00, 0x02, 0x01, 0x02, 0x00}},
+        {"header only", {0x00, 0xA4, 0x00, 0x00}, {0x00, 0xA4, 0x00, 0x00}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Z6EZSender::rewrite(c.command), c.sent) << c.what;
 }

@@ -88,6 +88,42 @@ TEST(CardSimReader, ResetAndPowerCycleDropTheSelectionButKeepTheFiles) {
     }
 }
 
+// An applet that answers its name's first letter and counts its selections.
+struct EchoApplet : ISimApplet {
+    EchoApplet(std::string n, Bytes id) : m_name(std::move(n)), m_aid(std::move(id)) {}
+    std::string name() const override { return m_name; }
+    Bytes aid() const override { return m_aid; }
+    void onSelect() override { ++selects; }
+    void onDeselect() override { ++deselects; }
+    Bytes process(const SimApdu&) override { return Respond(Bytes{static_cast<unsigned char>(m_name[0])}); }
+    int selects = 0, deselects = 0;
+    std::string m_name;
+    Bytes m_aid;
+};
+
+TEST(CardSimReader, AResidentAppletAnswersWithoutSelectAfterEveryReset) {
+    CardSim card(H("3B 00"));
+    auto* resident = card.install(std::make_unique<EchoApplet>("resident", H("A0 00 00 00 01")));
+    auto* other = card.install(std::make_unique<EchoApplet>("other", H("A0 00 00 00 02")));
+    EXPECT_EQ(Sw(card, "00 CA 01 81 00"), "6D00");
+    card.setResident(resident);
+    EXPECT_EQ(Tx(card, "00 CA 01 81 00"), "72 90 00");
+    // A SELECT of an applet the card lacks leaves the resident one current.
+    EXPECT_EQ(Sw(card, "00 A4 04 00 03 A0 00 00"), "6A82");
+    EXPECT_EQ(card.selected(), resident);
+    // Another applet selected by AID takes over until the next reset or power-on.
+    EXPECT_EQ(Tx(card, "00 A4 04 00 05 A0 00 00 00 02"), "90 00");
+    EXPECT_EQ(Tx(card, "00 CA 01 81 00"), "6F 90 00");
+    EXPECT_EQ(resident->deselects, 1);
+    card.reset();
+    EXPECT_EQ(card.selected(), resident);
+    EXPECT_EQ(other->deselects, 1);
+    card.powerOff();
+    card.powerOn();
+    EXPECT_EQ(Tx(card, "00 CA 01 81 00"), "72 90 00");
+    EXPECT_EQ(resident->selects, 3);
+}
+
 TEST(CardSimSender, SendReplacesTheBufferAndAtrIsTheCards) {
     auto card = MakeJavaToken();
     libapdu::ISender& sender = *card;

@@ -127,3 +127,32 @@ TEST(CardSimServer, HandleAnswersApdusAndAtrOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CardSimServer, InspectionShowsTheGostObjectsAndTheGost2Tree) {
+    auto gost = MakeGostToken();
+    SimServer gostServer(*gost);
+    Bytes reply;
+    gostServer.handle(H("00 A4 04 00 0A A0 00 00 04 48 01 01 01 06 02"), reply);
+    gostServer.handle(H("80 12 20 00 01 04 00"), reply);
+    gostServer.handle(H("80 13 30 00 0A 00 01 61 01 00 00 00 02 00 20 00"), reply);
+    ASSERT_TRUE(gostServer.handle(H("FE 01"), reply));
+    EXPECT_EQ(std::string(reply.begin(), reply.end()), "0001 kind 04\n  00000161 (2) 00 20\n");
+
+    SimTokenOptions o;
+    o.freeMemory = 1000;
+    auto gost2 = MakeGost2Token(o);
+    SimServer gost2Server(*gost2);
+    gost2Server.handle(H("00 A4 04 00 08 A0 00 00 04 48 00 01 01"), reply);
+    gost2Server.handle(H("80 4C 40 00 04 E0 0E 0D B7"), reply);
+    gost2Server.handle(H("80 4C 80 02 02 E0 0E 00"), reply);
+    gost2Server.handle(H("80 4C 10 00 02 00 40"), reply);
+    gost2Server.handle(H("80 4C 30 01 04 00 01 0D BF"), reply);
+    ASSERT_TRUE(gost2Server.handle(H("FE 01"), reply));
+    EXPECT_EQ(std::string(reply.begin(), reply.end()), "3F00/\n  E00E/\n    0001 (64) access BF\n");
+    // Free memory as asked, less what the folder and the file took.
+    EXPECT_EQ(gost2->find<SimGost2Applet>()->freeMemory(), 1000u - 32 - 32 - 64);
+}
+
+}  // namespace

@@ -231,6 +231,43 @@ TEST(CoreByteReader, EveryTakeOnAShortAnswerRaisesTheCallersCode) {
     EXPECT_EQ(e.sub(0).remaining(), 0u);
 }
 
+// The one walker of the Java/Heron tag-length-value lists, which the file
+// system, information, PIN and secure-messaging facets all read through.
+TEST(CoreByteReader, FindsJavaElementsAndStopsAtAMalformedList) {
+    struct Case {
+        const char* what;
+        TBytes list;
+        unsigned char tag;
+        const char* value;  // nullptr: not found
+    } cases[] = {
+        {"first element", {0x01, 0x02, 0xAA, 0xBB, 0x02, 0x01, 0xCC}, 0x01, "AA BB"},
+        {"after another", {0x01, 0x02, 0xAA, 0xBB, 0x02, 0x01, 0xCC}, 0x02, "CC"},
+        {"empty value", {0x03, 0x00, 0x02, 0x01, 0xCC}, 0x03, ""},
+        {"escaped length", {0x04, 0xFF, 0x00, 0x02, 0x11, 0x22}, 0x04, "11 22"},
+        {"absent", {0x01, 0x01, 0xAA}, 0x02, nullptr},
+        {"tag 00 before it", {0x00, 0x01, 0xAA, 0x02, 0x01, 0xCC}, 0x02, nullptr},
+        {"tag FF before it", {0xFF, 0x01, 0xAA, 0x02, 0x01, 0xCC}, 0x02, nullptr},
+        {"length byte missing", {0x02}, 0x02, nullptr},
+        {"escape cut short", {0x02, 0xFF, 0x00}, 0x02, nullptr},
+        {"value runs past the list", {0x02, 0x05, 0xAA}, 0x02, nullptr},
+        {"earlier element runs past", {0x01, 0x09, 0x02, 0x01, 0xCC}, 0x02, nullptr},
+        {"found before a malformed rest", {0x02, 0x01, 0xCC, 0x00}, 0x02, "CC"},
+    };
+    for (const Case& c : cases) {
+        CByteReader value(nullptr, 0);
+        const bool found = CByteReader(c.list).findEscapedElement(c.tag, value);
+        EXPECT_EQ(found, c.value != nullptr) << c.what;
+        if (found && c.value) {
+            EXPECT_EQ(testing_card::ToHex(value.take(value.remaining())), c.value) << c.what;
+        }
+    }
+    struct Number {
+        TBytes value;
+        unsigned int number;
+    } numbers[] = {{{}, 0}, {{0x12}, 0x12}, {{0x12, 0x34, 0x56}, 0x123456}, {{1, 2, 3, 4, 5}, 0x01020304}};
+    for (const Number& n : numbers) EXPECT_EQ(CByteReader(n.value).leadingNumber(), n.number);
+}
+
 TEST(CoreWipe, OverwritesTheBuffer) {
     TBytes key = {1, 2, 3, 4};
     SecureWipe(key);

@@ -4,9 +4,12 @@
 #include <openssl/pkcs12.h>
 #include <openssl/sha.h>
 
+#include <climits>
 #include <cstring>
+#include <functional>
 
 #include "crypto/crypto.h"
+#include "raised.h"
 
 using namespace libapdu;
 using namespace cryptotest;
@@ -194,9 +197,10 @@ TEST(SecureMessaging, BadDecryptionRaises6281AndLeavesNoPlaintext) {
         }
         EXPECT_TRUE(out.empty()) << c.what;
     }
-    // A bad key makes the encryption produce nothing rather than stale bytes.
+    // A bad key makes the encryption fail as our own error and produce nothing
+    // rather than stale bytes.
     TBytes enc(5, 1);
-    crypto_sm_enc(Bytes(10, 1), Bytes(8, 2), enc, {});
+    EXPECT_EQ(CodeOf([&] { crypto_sm_enc(Bytes(10, 1), Bytes(8, 2), enc, {}); }), 0xFFFF);
     EXPECT_TRUE(enc.empty());
 }
 
@@ -222,10 +226,43 @@ TEST(SecureMessaging, MacsAndTheirPaddings) {
     crypto_sm_mac(kKey24, block, full);
     const Bytes ref = EvpTdesCbc(kKey24, Bytes(8, 0), Hex("0102030405060708 8000000000000000"), true);
     EXPECT_EQ(ToHex(full), ToHex(ref.data() + 8, 8));
-    // A MAC under a key of the wrong length is all zeros, never a stale value.
-    TBytes stale(8, 0xEE);
-    crypto_sm_mac(Bytes(9, 1), block, stale);
-    EXPECT_EQ(stale, TBytes(8, 0));
+    // A MAC under a key of the wrong length is refused: no stand-in value and
+    // no stale one is left for the caller to send or compare.
+    for (auto* mac : {&crypto_sm_mac, &crypto_sm_mac_kite, &crypto_sm_mac_mirel}) {
+        TBytes stale(8, 0xEE);
+        EXPECT_EQ(CodeOf([&] { mac(Bytes(9, 1), block, stale); }), 0xFFFF);
+        EXPECT_TRUE(stale.empty());
+    }
+}
+
+// With the lengths a routine needs, a computation that still fails (here an
+// input too long for the cv layer, never read) raises FFFF and writes nothing:
+// no all-zero key is installed and no all-zero response is sent.
+TEST(CorvidRoutines, AFailedComputationRaisesAndWritesNothing) {
+    const Bytes salt(20, 1), challenge(16, 2), key24(24, 3);
+    const unsigned char in[8] = {0};
+    const unsigned long huge = static_cast<unsigned long>(INT_MAX) + 1;
+    struct Case {
+        const char* what;
+        size_t outSize;
+        std::function<void(unsigned char*)> call;
+    } cases[] = {
+        {"PKCS#12, Java", 24,
+         [&](unsigned char* o) { crypto_corvid_java_sha1(1, in, huge / 4, salt.data(), 20, o, 24); }},
+        {"PKCS#12, Kite", 24,
+         [&](unsigned char* o) { crypto_corvid_kite_sha1(3, in, huge / 4, salt.data(), 20, o, 24); }},
+        {"MD5 key", 24, [&](unsigned char* o) { crypto_corvid_md5_24(in, huge, nullptr, 0, o, 24); }},
+        {"MD5 iterated", 16, [&](unsigned char* o) { crypto_corvid_md5_iterated(in, huge, o, 16, 2); }},
+        {"challenge MAC", 8,
+         [&](unsigned char* o) { crypto_corvid_des3_mac(in, huge, key24.data(), 24, o, 8); }},
+        {"challenge response", 16,
+         [&](unsigned char* o) { crypto_mirel_response(in, huge, challenge.data(), 16, o, 16); }},
+    };
+    for (const Case& c : cases) {
+        Bytes out(c.outSize, 0xEE);
+        EXPECT_EQ(CodeOf([&] { c.call(out.data()); }), 0xFFFF) << c.what;
+        EXPECT_EQ(out, Bytes(c.outSize, 0xEE)) << c.what;
+    }
 }
 
 TEST(CryptoRandom, FillsTheBufferFromTheCsprng) {

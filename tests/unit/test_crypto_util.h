@@ -5,13 +5,14 @@
 
 #define OPENSSL_SUPPRESS_DEPRECATED 1
 
-#include <openssl/des.h>
 #include <openssl/evp.h>
 
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "sim_crypto.h"
 
 namespace cryptotest {
 
@@ -66,33 +67,13 @@ private:
     std::mt19937 m_rng;
 };
 
-// Triple DES through EVP (two- or three-key), CBC with the given IV, no padding.
+// Triple DES (two- or three-key), CBC with the given IV (empty: zero), no padding.
 inline Bytes EvpTdesCbc(const Bytes& key, const Bytes& iv, const Bytes& data, bool encrypt) {
-    Bytes k = key;
-    if (k.size() == 16) k.insert(k.end(), key.begin(), key.begin() + 8);
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    EVP_CipherInit_ex(ctx, EVP_des_ede3_cbc(), nullptr, k.data(), iv.empty() ? nullptr : iv.data(),
-                      encrypt ? 1 : 0);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    Bytes out(data.size() + 8);
-    int n = 0, m = 0;
-    EVP_CipherUpdate(ctx, out.data(), &n, data.data(), static_cast<int>(data.size()));
-    EVP_CipherFinal_ex(ctx, out.data() + n, &m);
-    EVP_CIPHER_CTX_free(ctx);
-    out.resize(static_cast<size_t>(n + m));
-    return out;
+    return simcrypto::TdesCbc(key, data, iv, encrypt);
 }
 
-// Single DES of one block with OpenSSL's DES_ecb_encrypt.
-inline Bytes OsslDes(const Bytes& key, const Bytes& block, bool encrypt) {
-    DES_cblock k, in, out;
-    std::copy(key.begin(), key.begin() + 8, k);
-    std::copy(block.begin(), block.begin() + 8, in);
-    DES_key_schedule ks;
-    DES_set_key_unchecked(&k, &ks);
-    DES_ecb_encrypt(&in, &out, &ks, encrypt ? DES_ENCRYPT : DES_DECRYPT);
-    return Bytes(out, out + 8);
-}
+// Single DES of one block.
+inline Bytes OsslDes(const Bytes& key, const Bytes& block, bool encrypt) { return simcrypto::Des(key, block, encrypt); }
 
 }  // namespace cryptotest
 

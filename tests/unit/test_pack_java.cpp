@@ -289,6 +289,28 @@ TEST_P(PackJavaFamily, EmptyAnswerSlots) {
     EXPECT_EQ(RaisedCode([&] { applet->pack()->sm(p.inner, out); }), 0x6281);
 }
 
+// A MAC that cannot be computed (a slot holding a key of the wrong length) is a
+// failure of our own: it is neither sent nor compared with the card's, so a card
+// answering with eight zero bytes is not taken at its word.
+TEST_P(PackJavaFamily, AMacThatCannotBeComputedIsRefused) {
+    fillSlots();
+    applet->pack()->keySet(4, Hex("01 02 03 04 05 06 07 08"));
+    ProtectedStep p = step(Hex("80 20 00 11"));
+    p.answerData = Hex("01");
+    p.zeroMac = true;
+    card.expectProtected(p);
+    TBytes out = Hex("55 55");
+    EXPECT_EQ(RaisedCode([&] { applet->pack()->sm(p.inner, out); }), 0xFFFF);
+    EXPECT_EQ(ToHex(out), "55 55");
+
+    // The command's own MAC: nothing protected is sent after the challenge.
+    fillSlots();
+    applet->pack()->keySet(2, Hex("01 02 03 04 05 06 07 08 09"));
+    card.expect(challengeCommand(), "11 22 33 44 55 66 77 88 90 00");
+    EXPECT_EQ(RaisedCode([&] { applet->pack()->sm(p.inner, out); }), 0xFFFF);
+    EXPECT_TRUE(card.protectedSent.size() == 1u);
+}
+
 TEST_P(PackJavaFamily, ChallengeAnswers) {
     struct ChallengeCase {
         const char* answer;

@@ -2,8 +2,10 @@
 
 #include <cwchar>
 
-#include "Z6EZSender.h"
 #include "libapdu.internal.h"
+
+// The deliverable's transport and settings (see Z6EZBinding.h).
+#include KEYSHELF_BINDING
 
 namespace KOVA {
 namespace APDUSupport {
@@ -13,8 +15,9 @@ using libapdu::IToken;
 using libapdu::IException;
 
 namespace {
-const char kModuleFile[] = "Source/Native/KeyShelfJx/source/APDUTokenModule";
-const wchar_t kSource[] = L"Source/Native/KeyShelfJx/source/APDUTokenModule";
+using Transport = Binding::Transport;
+const char* const kModuleFile = Binding::kModuleFile;
+const wchar_t* const kSource = Binding::kModuleSource;
 
 enum : long {
     kErrNotFound = 0x80070490L,  // unknown handle, or no directory open
@@ -54,7 +57,7 @@ bool SelectFound(libapdu::IAppFS* fs, const libapdu::path& p) {
 
 bool RefusedByChip(JNIEnv* env, jobject card) {
     try {
-        Z6EZSender probe(env, card);
+        Transport probe(env, card);
         TBytes response(256, 0);
         probe.send(TBytes{0x80, 0xCA, 0x9F, 0x7F, 0x00}, response);
         if (response.size() < 9) return false;
@@ -156,7 +159,7 @@ void CAPDUTokenModule::UpdateJavaParameters(JNIEnv* env, jobject card, long long
     CAutoCSLock guard(m_lock);
     auto it = m_tokens.find(tokenKey);
     if (it == m_tokens.end()) return;
-    if (auto* sender = dynamic_cast<Z6EZSender*>(it->second.token->sender())) sender->UpdateJavaParameters(env, card);
+    if (auto* sender = dynamic_cast<Transport*>(it->second.token->sender())) sender->UpdateJavaParameters(env, card);
 }
 
 unsigned short CAPDUTokenModule::OpenedDir(long long tokenKey) {
@@ -179,7 +182,7 @@ unsigned short CAPDUTokenModule::RequireOpenedDir(long long tokenKey) {
 long long CAPDUTokenModule::CreateToken(JNIEnv* env, jobject card) {
     CAutoCSLock guard(m_lock);
 
-    Z6EZSender* transport = new Z6EZSender(env, card);
+    Transport* transport = new Transport(env, card);
     std::unique_ptr<libapdu::ISender> owner(transport);
     const long long handle = static_cast<long long>(reinterpret_cast<intptr_t>(transport));
     sh_ptr<IToken> token(IToken::create(owner).release());
@@ -193,7 +196,9 @@ long long CAPDUTokenModule::CreateToken(JNIEnv* env, jobject card) {
             // an applet that is absent or fails to answer is skipped
         }
     }
-    if (found.empty()) libapdu::ExternalRaise(0xFFFF, L"", 0);
+    if (found.empty())
+        libapdu::ExternalRaise(Binding::kNoAppletCode, Binding::kNoAppletNamesSource ? kSource : L"",
+                               Binding::kNoAppletNamesSource ? __LINE__ : 0);
 
     const unsigned short first = found.front();
     if (first == kJava) {

@@ -82,6 +82,17 @@ public:
         std::shared_ptr<CAPDUTokenModule> m_module;
     };
 
+    // What every native method but createToken holds for its module operation: the
+    // instance, and the token's call lock, taken after the Java parameters of this
+    // call are handed to the token's transport.
+    struct CCall {
+        CInstanceRef module;
+        CTokenCall token;
+        CCall(JNIEnv* env, jobject card, long long tokenKey) : token(*module, tokenKey) {
+            module->UpdateJavaParameters(env, card, tokenKey);
+        }
+    };
+
 private:
     CAPDUTokenModule();
 

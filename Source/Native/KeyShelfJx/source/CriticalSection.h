@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 
 struct _RTL_CRITICAL_SECTION {
     pthread_mutex_t mutex;
@@ -16,6 +17,8 @@ struct _RTL_CRITICAL_SECTION {
     int depth;        // entries of the holding thread; touched only with the mutex held
 };
 
+// A failure of the underlying mutex or semaphore raises FFFF; so does a leave
+// by a thread that does not hold the section.
 void InitializeCriticalSection(_RTL_CRITICAL_SECTION* section);
 void EnterCriticalSection(_RTL_CRITICAL_SECTION* section);
 void LeaveCriticalSection(_RTL_CRITICAL_SECTION* section);
@@ -26,15 +29,29 @@ void DeleteCriticalSection(_RTL_CRITICAL_SECTION* section);
 namespace KOVA {
 namespace APDUSupport {
 
+// Entering and leaving raise FFFF when the POSIX calls fail. A failed leave at
+// the end of a scope is raised too, unless the scope is already being left by an
+// exception: that one is on its way to the caller, and a second would end the
+// process.
 class CAutoCSLock {
 public:
-    explicit CAutoCSLock(_RTL_CRITICAL_SECTION& section) : m_section(section) { EnterCriticalSection(&m_section); }
-    ~CAutoCSLock() { LeaveCriticalSection(&m_section); }
+    explicit CAutoCSLock(_RTL_CRITICAL_SECTION& section)
+        : m_section(section), m_unwinding(std::uncaught_exceptions()) {
+        EnterCriticalSection(&m_section);
+    }
+    ~CAutoCSLock() noexcept(false) {
+        try {
+            LeaveCriticalSection(&m_section);
+        } catch (...) {
+            if (std::uncaught_exceptions() == m_unwinding) throw;
+        }
+    }
     CAutoCSLock(const CAutoCSLock&) = delete;
     CAutoCSLock& operator=(const CAutoCSLock&) = delete;
 
 private:
     _RTL_CRITICAL_SECTION& m_section;
+    int m_unwinding;
 };
 
 }  // namespace APDUSupport

@@ -2,39 +2,62 @@
 
 #include <cstdio>
 
+#include KEYSHELF_BINDING
+
 namespace KOVA {
 namespace APDUSupport {
 
 namespace {
-void Throw(JNIEnv* env, const char* className, const char* message) {
-    // A Java failure already pending is the one the caller sees; no JNI call is made with it.
-    if (env->ExceptionCheck()) return;
+const char kUnknownError[] = "Unknown error";
+
+// Throws a new exception of the class; false when the class could not be had (its
+// own failure is then cleared, so the caller may throw another).
+bool Throw(JNIEnv* env, const char* className, const char* message) {
     jclass cls = env->FindClass(className);
-    if (!cls) return;  // FindClass left its own exception pending
+    if (!cls) {
+        env->ExceptionClear();
+        return false;
+    }
     env->ThrowNew(cls, message);
     env->DeleteLocalRef(cls);
+    return true;
 }
 }  // namespace
 
-void CAPDUExceptionsProcessor::ProcessCException(JNIEnv* env, libapdu::IException& e) {
-    const unsigned short code = e.code();
+const char* CAPDUExceptionsProcessor::Describe(unsigned short code, std::string& message) {
     switch (code) {
-        case 0x6300: Throw(env, "java/security/UnrecoverableKeyException", "Wrong pin"); return;
-        case 0x6301: Throw(env, "java/security/UnrecoverableKeyException", "Pin missing"); return;
-        case 0x6302: Throw(env, "java/security/UnrecoverableKeyException", "New pin missing"); return;
-        case 0x6983: Throw(env, "java/security/UnrecoverableKeyException", "Pin blocked"); return;
+        case 0x6300: message = "Wrong pin"; return "java/security/UnrecoverableKeyException";
+        case 0x6301: message = "Pin missing"; return "java/security/UnrecoverableKeyException";
+        case 0x6302: message = "New pin missing"; return "java/security/UnrecoverableKeyException";
+        case 0x6983: message = "Pin blocked"; return "java/security/UnrecoverableKeyException";
         case 0x6400:
-        case 0x6A84: Throw(env, "java/io/FileNotFoundException", "Not enough storage space"); return;
-        case 0x6A82: Throw(env, "java/io/FileNotFoundException", "File not found"); return;
+        case 0x6A84: message = "Not enough storage space"; return "java/io/FileNotFoundException";
+        case 0x6A82: message = "File not found"; return "java/io/FileNotFoundException";
         default: {
-            char message[300];
-            std::snprintf(message, sizeof message, "Smart card error with code 0x%x", static_cast<unsigned int>(code));
-            Throw(env, "java/io/IOException", message);
+            char text[300];
+            std::snprintf(text, sizeof text, "Smart card error with code 0x%x", static_cast<unsigned int>(code));
+            message = text;
+            return "java/io/IOException";
         }
     }
 }
 
-void CAPDUExceptionsProcessor::ProcessUnknownException(JNIEnv* env) { Throw(env, "java/io/IOException", "Unknown error"); }
+const char* CAPDUExceptionsProcessor::UnknownErrorClass() { return Binding::kUnknownErrorClass; }
+
+void CAPDUExceptionsProcessor::ProcessCException(JNIEnv* env, libapdu::IException& e) {
+    // A Java failure already pending is the one the caller sees; no JNI call is made with it.
+    if (env->ExceptionCheck()) return;
+    std::string message;
+    const char* cls = Describe(e.code(), message);
+    if (!Throw(env, cls, message.c_str())) Throw(env, "java/io/IOException", message.c_str());
+}
+
+void CAPDUExceptionsProcessor::ProcessUnknownException(JNIEnv* env) {
+    if (env->ExceptionCheck()) return;
+    // The deliverable's class may be missing from the caller's class path: the failure
+    // is then reported as the plain I/O error, never with a null class.
+    if (!Throw(env, UnknownErrorClass(), kUnknownError)) Throw(env, "java/io/IOException", kUnknownError);
+}
 
 }  // namespace APDUSupport
 }  // namespace KOVA

@@ -3,6 +3,8 @@
 
 #include <jni.h>
 
+#include <string>
+
 #include "libapdu.h"
 
 namespace KOVA {
@@ -13,6 +15,11 @@ class CAPDUExceptionsProcessor {
 public:
     static void ProcessCException(JNIEnv* env, libapdu::IException& e);
     static void ProcessUnknownException(JNIEnv* env);
+
+    // The Java class (JNI name) and message that a card-library error of this code becomes.
+    static const char* Describe(unsigned short code, std::string& message);
+    // The Java class that every other failure becomes ("Unknown error").
+    static const char* UnknownErrorClass();
 };
 
 }  // namespace APDUSupport

@@ -1,4 +1,4 @@
-// The thirteen native methods of io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx.
+// The thirteen native methods of the deliverable's Java class (KEYSHELF_NATIVE).
 #include <jni.h>
 
 #include <utf8.h>
@@ -7,11 +7,13 @@
 #include "ExceptionsProcessor.h"
 #include "libapdu.internal.h"
 
+#include KEYSHELF_BINDING
+
 using namespace KOVA::APDUSupport;
 using libapdu::TBytes;
 
 namespace {
-const wchar_t kSource[] = L"Source/Native/KeyShelfJx/source/KeyShelf";
+const wchar_t* const kSource = Binding::kEntrySource;
 
 // Thrown when a JNI call failed and left its own Java exception pending: the
 // caller sees that one, and no further JNI call is made.
@@ -103,18 +105,10 @@ template <class R, class F> R Guarded(JNIEnv* env, R onFailure, F&& body) {
     return onFailure;
 }
 
-// The instance and the token's call lock held for one call, after the Java parameters
-// of this call are handed to the token's transport.
-struct CCall {
-    CAPDUTokenModule::CInstanceRef module;
-    CAPDUTokenModule::CTokenCall token;
-    CCall(JNIEnv* env, jobject card, jlong handle) : token(*module, handle) {
-        module->UpdateJavaParameters(env, card, handle);
-    }
-};
+using CCall = CAPDUTokenModule::CCall;
 }  // namespace
 
-#define KEYSHELF_JNI(ret, name) extern "C" JNIEXPORT ret JNICALL Java_io_keyshelf_pellar_zudezozud_zid_z6ez_KeyShelfJx_##name
+#define KEYSHELF_JNI(ret, name) extern "C" JNIEXPORT ret JNICALL KEYSHELF_NATIVE(name)
 
 KEYSHELF_JNI(jlong, createToken)(JNIEnv* env, jobject, jobject card) {
     if (!card) {

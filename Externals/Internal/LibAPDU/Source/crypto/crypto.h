@@ -1,7 +1,8 @@
 // Cryptographic primitives used by the card facets: PIN derivations, challenge
 // responses, single-block TDEA, the secure-messaging routines and random bytes.
 // The byte-buffer routines do nothing, and leave the output untouched, when a
-// length is not the one they need.
+// length is not the one they need; a computation that fails with the right
+// lengths raises FFFF, so no unset key or MAC is ever used.
 #ifndef LIBAPDU_CRYPTO_H
 #define LIBAPDU_CRYPTO_H
 
@@ -48,12 +49,14 @@ void crypto_mirel_response(const unsigned char* secret, unsigned long secretLeng
 
 // Secure messaging: TDEA CBC with padding method 2 (80 00 .., always added).
 // An empty IV means a zero IV. Keys are 16 or 24 bytes, IVs empty or 8 bytes;
-// with any other key or IV the output is left empty.
+// with any other key or IV the output is left empty and FFFF is raised.
 void crypto_sm_enc(const TBytes& key, const TBytes& data, TBytes& output, const TBytes& iv);
 void crypto_sm_enc_mirel(const TBytes& key, const TBytes& data, TBytes& output, const TBytes& iv);
 // Decrypts and strips padding method 2. A bad key or IV, data that is not a
 // non-zero multiple of 8 or a bad padding leaves the output empty and raises 6281.
 void crypto_sm_dec(const TBytes& key, const TBytes& data, TBytes& output, const TBytes& iv);
+// The MACs raise FFFF and leave the output empty when the key is not 16 or 24
+// bytes: no stand-in MAC is ever sent or compared.
 // TDEA CBC-MAC (MAC algorithm 1), zero IV, padding method 2; output 8 bytes.
 void crypto_sm_mac(const TBytes& key, const TBytes& data, TBytes& output);
 // Retail MAC (MAC algorithm 3), zero IV, padding method 1; output 8 bytes.

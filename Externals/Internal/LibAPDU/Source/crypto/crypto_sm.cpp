@@ -44,17 +44,25 @@ bool Cbc(int mode, const TBytes& key, const TBytes& data, const TBytes& iv, TByt
     return true;
 }
 
+// A MAC that could not be computed raises FFFF and leaves the output empty:
+// a stand-in value (zeros) would be sent to the card or, worse, compared with
+// the card's MAC and accepted when the card answers with the same stand-in.
 void Mac(cvCryptoAlgorithm alg, int padType, const TBytes& key, const TBytes& data, TBytes& output) {
     unsigned char mac[8] = {0};
+    int r = cvErrBadArgument;
     if (ValidKey(key) && ValidData(data)) {
         cvCryptoContext ctx;
         int n = 0;
-        int r = cvCryptoMacInit(&ctx, alg, key.data(), static_cast<int>(key.size()));
+        r = cvCryptoMacInit(&ctx, alg, key.data(), static_cast<int>(key.size()));
         if (r == cvOk) r = cvCryptoMacUpdate(&ctx, data.data(), static_cast<int>(data.size()));
         if (r == cvOk) r = cvCryptoMacResult(&ctx, padType, mac, &n);
         cvCryptoFree(&ctx);
-        // A MAC that could not be computed is all zeros, never a stale value.
-        if (r != cvOk) std::memset(mac, 0, sizeof mac);
+    }
+    SecureWipe(output);
+    output.clear();
+    if (r != cvOk) {
+        SecureWipe(mac, sizeof mac);
+        LIBAPDU_RAISE(kErrGeneral);
     }
     output.assign(mac, mac + 8);
     SecureWipe(mac, sizeof mac);
@@ -64,9 +72,11 @@ void Mac(cvCryptoAlgorithm alg, int padType, const TBytes& key, const TBytes& da
 
 void crypto_sm_enc(const TBytes& key, const TBytes& data, TBytes& output, const TBytes& iv) {
     TBytes result;
-    Cbc(0, key, data, iv, result);
+    const bool ok = Cbc(0, key, data, iv, result);
     SecureWipe(output);
     output.swap(result);
+    // Our own failure, not the card's: nothing half-made is sent.
+    if (!ok) LIBAPDU_RAISE(kErrGeneral);
 }
 
 void crypto_sm_enc_mirel(const TBytes& key, const TBytes& data, TBytes& output, const TBytes& iv) {

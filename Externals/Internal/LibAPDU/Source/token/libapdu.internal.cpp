@@ -112,6 +112,41 @@ void CByteReader::need(size_t n) const {
     if (n > remaining()) ::libapdu::ExternalRaise(m_code, kInternalSource, __LINE__);
 }
 
+bool CByteReader::nextEscapedElement(unsigned char& tag, CByteReader& value) {
+    if (empty()) return false;
+    const unsigned char t = u8();
+    if (t == 0x00 || t == 0xFF || empty()) return false;
+    size_t len = u8();
+    if (len == 0xFF) {
+        if (remaining() < 2) return false;
+        len = be16();
+    }
+    if (len > remaining()) return false;
+    tag = t;
+    value = sub(len);
+    return true;
+}
+
+bool CByteReader::findEscapedElement(unsigned char tag, CByteReader& value) const {
+    CByteReader r = *this;
+    unsigned char t = 0;
+    CByteReader v(nullptr, 0);
+    while (r.nextEscapedElement(t, v)) {
+        if (t == tag) {
+            value = v;
+            return true;
+        }
+    }
+    return false;
+}
+
+unsigned int CByteReader::leadingNumber() const {
+    CByteReader r = *this;
+    unsigned int v = 0;
+    for (int i = 0; i < 4 && !r.empty(); ++i) v = (v << 8) | r.u8();
+    return v;
+}
+
 void CheckSW(IApplet* applet, const TBytes& response) {
     IAppError* e = applet->error();
     e->raiseSW(e->extractSW(response));

@@ -104,6 +104,19 @@ public:
         m_pos += n;
     }
 
+    // The escaped-length tag-length-value lists of the Java, Heron and Kite
+    // applets: tags 01..FE, one length byte, FF escaping a two-byte length.
+    // nextEscapedElement reads the element at the cursor and moves past it; false,
+    // with the cursor wherever it stopped, at the end of the data or where the
+    // list turns malformed (a 00 or FF tag, a tag without a length, a short FF
+    // escape, a value running past the data). findEscapedElement walks from here
+    // to the end for the first element with `tag`. Nothing is read beyond the
+    // data and nothing raises.
+    bool nextEscapedElement(unsigned char& tag, CByteReader& value);
+    bool findEscapedElement(unsigned char tag, CByteReader& value) const;
+    // The first up to four bytes left, high byte first (cards send 1 to 4).
+    unsigned int leadingNumber() const;
+
 private:
     void need(size_t n) const;
     const unsigned char* m_base;
@@ -114,6 +127,9 @@ private:
 
 // Data bytes of a response (everything before SW1 SW2); empty for shorter answers.
 inline size_t ResponseDataSize(const TBytes& response) { return response.size() >= 2 ? response.size() - 2 : 0; }
+
+// The card answer without its trailing SW1 SW2.
+inline CByteReader AnswerData(const TBytes& reply) { return CByteReader(reply.data(), ResponseDataSize(reply)); }
 
 // A command header followed by its data, in one allocation.
 inline TBytes Join(std::initializer_list<unsigned char> head, const TBytes& tail) {
@@ -138,6 +154,12 @@ void SecureWipe(void* p, size_t n);
 inline void SecureWipe(TBytes& b) {
     if (!b.empty()) SecureWipe(b.data(), b.size());
 }
+
+// Wipes a buffer that may hold secrets (file contents, keys) on every way out of a scope.
+struct ScopedWipe {
+    TBytes& bytes;
+    ~ScopedWipe() { SecureWipe(bytes); }
+};
 
 }  // namespace libapdu
 

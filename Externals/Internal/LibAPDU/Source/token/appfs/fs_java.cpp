@@ -124,38 +124,16 @@ TBytes Exchange(IApplet* applet, const TBytes& command, size_t replySize) {
 
 // ---------------------------------------------------------------- replies
 
-// The element with this tag among the reply data (the answer without SW1 SW2).
-// Tags are 01..FE; a length byte FF escapes a two-byte length. A 00 or FF tag byte,
-// the end of the data, or an element whose length runs past the data ends the search:
-// such an element is treated as absent rather than read beyond the answer.
+// The element with this tag among the reply data (the answer without SW1 SW2);
+// a malformed list counts as the element being absent.
 bool FindTag(const TBytes& response, unsigned char tag, TBytes& value) {
-    CByteReader r(response.data(), ResponseDataSize(response));
-    while (!r.empty()) {
-        const unsigned char t = r.u8();
-        if (t == 0x00 || t == 0xFF) return false;
-        if (r.empty()) return false;
-        size_t len = r.u8();
-        if (len == 0xFF) {
-            if (r.remaining() < 2) return false;
-            len = r.be16();
-        }
-        if (len > r.remaining()) return false;
-        if (t == tag) {
-            value = r.take(len);
-            return true;
-        }
-        r.skip(len);
-    }
-    return false;
+    CByteReader v(nullptr, 0);
+    if (!CByteReader(response.data(), ResponseDataSize(response)).findEscapedElement(tag, v)) return false;
+    value = v.take(v.remaining());
+    return true;
 }
 
-// The value's first up to four bytes, high byte first (the card may send 1 to 4).
-unsigned int LeadingBE(const TBytes& value) {
-    CByteReader r(value);
-    unsigned int v = 0;
-    for (size_t i = 0; i < 4 && !r.empty(); ++i) v = (v << 8) | r.u8();
-    return v;
-}
+unsigned int LeadingBE(const TBytes& value) { return CByteReader(value).leadingNumber(); }
 
 // Description from a select reply; missing elements leave their fields as reset.
 CFileInfo ParseSelectReply(const TBytes& response) {

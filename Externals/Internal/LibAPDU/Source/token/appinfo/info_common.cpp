@@ -42,25 +42,7 @@ TBytes CInfoCommon::challenge(unsigned char cla, unsigned char ins, size_t n, si
 }
 
 bool CInfoCommon::findObject(CByteReader data, unsigned char tag, CByteReader& value) {
-    // Nothing is taken before its size is known to lie inside the data, so a
-    // malformed answer ends the walk here instead of raising from the cursor.
-    while (!data.empty()) {
-        const unsigned char t = data.u8();
-        if (t == 0x00 || t == 0xFF) return false;
-        if (data.remaining() < 1) return false;
-        size_t len = data.u8();
-        if (len == 0xFF) {
-            if (data.remaining() < 2) return false;
-            len = data.be16();
-        }
-        if (data.remaining() < len) return false;
-        CByteReader v = data.sub(len);
-        if (t == tag) {
-            value = v;
-            return true;
-        }
-    }
-    return false;
+    return data.findEscapedElement(tag, value);
 }
 
 TBytes CInfoCommon::objectValue(const TBytes& reply, unsigned char tag, int subTag, const wchar_t* source) {
@@ -71,11 +53,7 @@ TBytes CInfoCommon::objectValue(const TBytes& reply, unsigned char tag, int subT
     return value.take(value.remaining());
 }
 
-unsigned int CInfoCommon::leadingNumber(CByteReader value) {
-    unsigned int v = 0;
-    for (int i = 0; i < 4 && !value.empty(); ++i) v = (v << 8) | value.u8();
-    return v;
-}
+unsigned int CInfoCommon::leadingNumber(CByteReader value) { return value.leadingNumber(); }
 
 int CInfoCommon::Pellar3GetMemoryInternal(unsigned int* total, unsigned int* free) {
     try {

@@ -53,9 +53,6 @@ protected:
     IApplet* m_applet;  // not owned; the applet owns this facet
 };
 
-// The card answer without its trailing SW1 SW2.
-inline CByteReader AnswerData(const TBytes& reply) { return CByteReader(reply.data(), ResponseDataSize(reply)); }
-
 }  // namespace libapdu
 
 #endif

@@ -58,17 +58,10 @@ TBytes RandomBlock() {
 }  // namespace
 
 TBytes JavaTlvFind(const TBytes& data, unsigned char tag, const wchar_t* source) {
-    CByteReader r(data);
-    while (!r.empty()) {
-        const unsigned char t = r.u8();
-        if (t == 0x00 || t == 0xFF) ExternalRaise(kSwBadAnswer, source, __LINE__);
-        size_t n = r.u8();
-        if (n == kLengthEscape) n = r.be16();
-        // The reader refuses a value that runs past the data (6281).
-        if (t == tag) return r.take(n);
-        r.skip(n);
-    }
-    ExternalRaise(kSwBadAnswer, source, __LINE__);
+    // An absent element and a malformed list are both a bad answer here.
+    CByteReader value(nullptr, 0);
+    if (!CByteReader(data).findEscapedElement(tag, value)) ExternalRaise(kSwBadAnswer, source, __LINE__);
+    return value.take(value.remaining());
 }
 
 CPackJavaFamily::CPackJavaFamily(IApplet* owner, unsigned char challengeIns, const wchar_t* source)

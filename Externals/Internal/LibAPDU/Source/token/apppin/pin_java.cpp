@@ -105,11 +105,18 @@ void CPinJavaFamily::keyGen(const TBytes& pin) {
     IAppPack* keys = owner()->pack();
     keys->keyClear();
     const TBytes salt = saltGet();
-    for (size_t i = 0; i < kSlotCount; ++i) {
-        CSecretBytes key(TBytes(kKeySize, 0));
-        crypto_corvid_java_sha1(static_cast<int>(i), pin.data(), pin.size(), salt.data(), salt.size(),
-                                key.get().data(), key.get().size());
-        keys->keySet(i, std::move(key.get()));
+    try {
+        for (size_t i = 0; i < kSlotCount; ++i) {
+            CSecretBytes key(TBytes(kKeySize, 0));
+            crypto_corvid_java_sha1(static_cast<int>(i), pin.data(), pin.size(), salt.data(), salt.size(),
+                                    key.get().data(), key.get().size());
+            keys->keySet(i, std::move(key.get()));
+        }
+    } catch (...) {
+        // A derivation that failed leaves no slot filled: no partial key set
+        // is used for a login that would spend one of the PIN's tries.
+        keys->keyClear();
+        throw;
     }
 }
 

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the build into a fresh prefix, then configures, builds and runs a
+# small consumer that finds the package with find_package(KeyShelf).
+#   check_package.sh <build dir> <work dir>
+set -euo pipefail
+build=$1
+work=$2
+src="$(cd "$(dirname "$0")" && pwd)"
+rm -rf "$work"
+mkdir -p "$work"
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+test -f "$work/prefix/include/keyshelf/libapdu.h"
+cmake -S "$src/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/consumer" >/dev/null
+# The installed library, not the build tree's, is the one loaded.
+libs=$(ldd "$work/consumer/consumer")
+grep -q "$work/prefix/" <<<"$libs" || { echo "the consumer does not load the installed library" >&2; exit 1; }
+"$work/consumer/consumer"

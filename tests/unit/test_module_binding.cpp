@@ -1,0 +1,99 @@
+// The token module driven as the native methods drive it, over simulated cards in
+// process (tests/binding): the whole store road with no JVM.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "module_binding.h"
+#include "sim_tokens.h"
+
+namespace mb = module_binding;
+using libapdu::TBytes;
+
+namespace {
+std::u16string U(const char16_t* s) { return std::u16string(s); }
+
+struct Expect {
+    const char* javaClass;
+    const char* message;
+};
+
+template <class F> void ExpectOutcome(const Expect& want, F&& call, const std::string& what) {
+    const mb::Outcome o = mb::Run(call);
+    EXPECT_EQ(o.javaClass, want.javaClass) << what << ": " << o.message;
+    EXPECT_EQ(o.message, want.message) << what;
+}
+
+const Expect kUnknown = {"java/io/IOException", "Unknown error"};
+const Expect kNotFound = {"java/io/FileNotFoundException", "File not found"};
+const Expect kWrongPin = {"java/security/UnrecoverableKeyException", "Wrong pin"};
+}  // namespace
+
+TEST(ModuleBinding, StoreRoadOnSimulatedJavaAndHeronTokens) {
+    for (bool heron : {false, true}) {
+        SCOPED_TRACE(heron ? "heron" : "java");
+        cardsim::SimTokenOptions o;
+        o.serial = {0x0A, 0x00, 0x1B};
+        std::unique_ptr<cardsim::CardSim> card = heron ? cardsim::MakeHeronToken(o) : cardsim::MakeJavaToken(o);
+        const long long h = mb::createToken(card.get());
+        EXPECT_NE(h, 0);
+        EXPECT_EQ(mb::tokenCount(), 1u);
+        EXPECT_EQ(mb::getTokenSerial(card.get(), h), L"a\\0\\1b\\");
+
+        const std::u16string pin = U(u"1234"), wrong = U(u"1235"), next = U(u"5678");
+        ExpectOutcome(kWrongPin, [&] { mb::Login(card.get(), h, &wrong); }, "wrong PIN");
+        mb::Login(card.get(), h, &pin);
+        mb::openDir(card.get(), h, "1a", true);
+        const TBytes data = {1, 2, 3, 4, 5};
+        mb::storeFile(card.get(), h, 0xF001, data, false);
+        EXPECT_EQ(mb::getFileSize(card.get(), h, 0xF001), 64);
+        TBytes back(5);
+        mb::readFile(card.get(), h, 0xF001, 5, back);
+        EXPECT_EQ(back, data);
+        mb::closeDir(card.get(), h, false);
+        EXPECT_EQ(mb::getDirList(card.get(), h), L"1a");
+
+        mb::changePin(card.get(), h, &pin, &next);
+        mb::Logout(card.get(), h);
+        ExpectOutcome(kWrongPin, [&] { mb::Login(card.get(), h, &pin); }, "old PIN after the change");
+        mb::Login(card.get(), h, &next);
+        mb::openDir(card.get(), h, "1a", false);
+        mb::deleteFile(card.get(), h, 0xF001);
+        ExpectOutcome(kNotFound, [&] { mb::getFileSize(card.get(), h, 0xF001); }, "deleted file");
+
+        mb::destroyToken(card.get(), h);
+        EXPECT_EQ(mb::tokenCount(), 0u);
+        ExpectOutcome(kUnknown, [&] { mb::getDirList(card.get(), h); }, "destroyed handle");
+    }
+}
+
+// Every call hands the token's transport the card of that call: a call made with
+// another sender reaches that sender, not the one the token was created over.
+TEST(ModuleBinding, EachCallReachesTheCardItPasses) {
+    std::unique_ptr<cardsim::CardSim> card = cardsim::MakeJavaToken();
+    const long long h = mb::createToken(card.get());
+    std::unique_ptr<cardsim::CardSim> other = cardsim::MakeJavaToken();
+    card->resetCounters();
+    // The other card has no applet selected: whatever it answers, it is asked.
+    (void)mb::Run([&] { mb::getDirList(other.get(), h); });
+    EXPECT_EQ(card->commandCount(), 0u);
+    EXPECT_GT(other->commandCount(), 0u);
+    // A call with no card gets no answer: a general error, and the token lives on.
+    ExpectOutcome({"java/io/IOException", "Smart card error with code 0xffff"},
+                  [&] { mb::getTokenSerial(nullptr, h); }, "serial with no card");
+    mb::destroyToken(card.get(), h);
+}
+
+TEST(ModuleBinding, CreationFailuresLeaveNoToken) {
+    // A card with no applet at all: every probe fails.
+    cardsim::CardSim bare(TBytes{0x3B, 0x00});
+    ExpectOutcome({"java/io/IOException", "Smart card error with code 0xffff"},
+                  [&] { mb::createToken(&bare); }, "no applet");
+    ExpectOutcome(kUnknown, [&] { mb::createToken(nullptr); }, "null card");
+    // A Java token refused by its manager's version.
+    cardsim::SimTokenOptions o;
+    o.managerVersion = 9;
+    std::unique_ptr<cardsim::CardSim> refused = cardsim::MakeJavaToken(o);
+    ExpectOutcome(kUnknown, [&] { mb::createToken(refused.get()); }, "manager version 9");
+    EXPECT_EQ(mb::tokenCount(), 0u);
+}
