@@ -67,14 +67,7 @@ unsigned char CKite4Finder::pinReference() const {
 
 void CKite4Finder::getcerts() {
     certs.clear();
-    std::vector<unsigned short> ids;
-    try {
-        m_adapter.fs->select(kCertDir);
-        ids = m_adapter.fs->list(1);
-    } catch (const IException&) {
-        return;
-    }
-    for (unsigned short fid : ids) {
+    for (unsigned short fid : ListChildren(m_adapter, kCertDir, 1)) {
         if ((fid & 0xF000) != 0x0000) continue;
         CCryptoInfo entry = NewObject(Child(kCertDir, fid));
         TBytes record;
@@ -144,14 +137,7 @@ void CKite4Finder::getkeys() {
     }
     const bool fallback = index.empty();
     const path& dir = fallback ? kFallbackKeyDir : kKeyDir;
-    std::vector<unsigned short> ids;
-    try {
-        m_adapter.fs->select(dir);
-        ids = m_adapter.fs->list(1);
-    } catch (const IException&) {
-        return;
-    }
-    for (unsigned short fid : ids) {
+    for (unsigned short fid : ListChildren(m_adapter, dir, 1)) {
         const bool wanted = fallback ? (fid & 0xFF00) == 0x0500 : ((fid & 0xF000) == 0x1000 || (fid & 0xF000) == 0x2000);
         if (!wanted) continue;
         CCryptoInfo entry = NewObject(Child(dir, fid));
@@ -202,14 +188,7 @@ void CKite4FipsFinder::skip_field(TBytes& buf) {
 }
 
 void CKite4FipsFinder::getcerts() {
-    std::vector<unsigned short> ids;
-    try {
-        m_adapter.fs->select(kObjectDir);
-        ids = m_adapter.fs->list(2);
-    } catch (const IException&) {
-        return;
-    }
-    for (unsigned short fid : ids) {
+    for (unsigned short fid : ListChildren(m_adapter, kObjectDir, 2)) {
         if ((fid & 0xF000) != 0x1000) continue;
         CCryptoInfo entry = NewObject(Child(kObjectDir, fid));
         try {
@@ -235,14 +214,7 @@ void CKite4FipsFinder::getcerts() {
 }
 
 void CKite4FipsFinder::getkeys() {
-    std::vector<unsigned short> ids;
-    try {
-        m_adapter.fs->select(kObjectDir);
-        ids = m_adapter.fs->list(2);
-    } catch (const IException&) {
-        return;
-    }
-    for (unsigned short fid : ids) {
+    for (unsigned short fid : ListChildren(m_adapter, kObjectDir, 2)) {
         if ((fid & 0xF000) != 0x3000) continue;
         CCryptoInfo entry = NewObject(Child(kObjectDir, fid));
         entry.keyLength = kFipsKeyLength;
@@ -268,40 +240,11 @@ void CKite4FipsFinder::getkeys() {
 
 // ---------------------------------------------------------------- facets
 
-CCryKiteFamily::CCryKiteFamily(IApplet* applet) : CCryCommon(applet) {
-    m_providerInfo.id = kProviderRsa;
-    m_providerInfo.keySizes = {128};
-    m_providerInfo.flags = 3;
-}
-
-void CCryKiteFamily::init() {
-    if (m_initialised) return;
-    m_initialised = true;  // a search that fails is not repeated
-    std::unique_ptr<CCryFinder> finder = makeFinder(adapter());
-    finder->getcerts();
-    finder->getkeys();
-    finder->unite();
-    m_containerList = finder->containers();
-}
-
-std::vector<path> CCryKiteFamily::list(unsigned short) {
-    init();
-    std::vector<path> out;
-    out.reserve(m_containerList.size());
-    for (const CCryptoInfo& c : m_containerList) out.push_back(c.path);
-    return out;
-}
+CCryKiteFamily::CCryKiteFamily(IApplet* applet, std::vector<unsigned short> keySizes)
+    : CCryContainers(applet, kSource, std::move(keySizes)) {}
 
 void CCryKiteFamily::select(path p) {
-    init();
-    if (p.empty()) Raise(kSwNotFound, __LINE__);
-    m_current = CCryptoInfo();
-    for (const CCryptoInfo& c : m_containerList)
-        if (c.path == p) m_current = c;  // the last one with the path wins
-    if (m_current.path != p) {
-        m_current = CCryptoInfo();
-        Raise(kSwNotFound, __LINE__);
-    }
+    selectContainer(p);
     if (m_current.privateKey.empty()) return;  // a certificate alone
     try {
         prepareKey(p);
@@ -348,16 +291,7 @@ TBytes CCryKiteFamily::decrypt(const TBytes& data) {
     return TBytes(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(ResponseDataSize(r)));
 }
 
-TBytes CCryKiteFamily::encrypt(const TBytes&) { Raise(kErrNotSupported, __LINE__); }
-
-CCryptoInfo CCryKiteFamily::info() { return m_current; }
-
-CProviderInfo CCryKiteFamily::provider(unsigned short id) {
-    if (id != kProviderRsa) Raise(kErrNotSupported, __LINE__);
-    return m_providerInfo;
-}
-
-CCryKite::CCryKite(IApplet* applet) : CCryKiteFamily(applet) {}
+CCryKite::CCryKite(IApplet* applet) : CCryKiteFamily(applet, {128}) {}
 
 std::unique_ptr<CCryFinder> CCryKite::makeFinder(const CAdapter& adapter) const {
     return std::unique_ptr<CCryFinder>(new CKite4Finder(adapter));
@@ -375,7 +309,7 @@ void CCryKite::sendDecipher(const TBytes& command, TBytes& reply) { applet()->se
 
 CCryKite4::CCryKite4(IApplet* applet) : CCryKite(applet) { m_providerInfo.keySizes.push_back(256); }
 
-CCryKite4Fips::CCryKite4Fips(IApplet* applet) : CCryKiteFamily(applet) {}
+CCryKite4Fips::CCryKite4Fips(IApplet* applet) : CCryKiteFamily(applet, {128}) {}
 
 std::unique_ptr<CCryFinder> CCryKite4Fips::makeFinder(const CAdapter& adapter) const {
     return std::unique_ptr<CCryFinder>(new CKite4FipsFinder(adapter));

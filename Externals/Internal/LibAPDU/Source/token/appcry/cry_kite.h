@@ -5,8 +5,6 @@
 #ifndef LIBAPDU_CRY_KITE_H
 #define LIBAPDU_CRY_KITE_H
 
-#include <memory>
-
 #include "appcry/cry_common.h"
 
 namespace libapdu {
@@ -47,33 +45,19 @@ private:
     CAdapter m_adapter;
 };
 
-// What the three facets share: one discovery, selection by path, the decipher.
-class CCryKiteFamily : public CCryCommon {
+// What the three facets share: the selection that prepares the card, the decipher.
+class CCryKiteFamily : public CCryContainers {
 public:
     void select(path p) override;
-    CCryptoInfo info() override;
-    std::vector<path> list(unsigned short) override;
-    TBytes encrypt(const TBytes&) override;
     TBytes decrypt(const TBytes& data) override;
-    CProviderInfo provider(unsigned short id) override;
-
-    void init();
 
 protected:
-    explicit CCryKiteFamily(IApplet* applet);
-    virtual std::unique_ptr<CCryFinder> makeFinder(const CAdapter& adapter) const = 0;
+    CCryKiteFamily(IApplet* applet, std::vector<unsigned short> keySizes);
     // Puts the selected key into the card's security environment.
     virtual void prepareKey(const path& p) = 0;
     virtual void sendDecipher(const TBytes& command, TBytes& reply) = 0;
     // One command of the selection, judged by the error facet.
     void exchange(const TBytes& command);
-
-    CProviderInfo m_providerInfo;
-
-private:
-    CCryptoInfo m_current;
-    std::vector<CCryptoInfo> m_containerList;
-    bool m_initialised = false;
 };
 
 class CCryKite : public CCryKiteFamily {
