@@ -328,3 +328,162 @@ TEST_F(CryTessel, ReachesTheFileSystemInstalledAfterIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A Tessel key card in plain, behind a test pack facet that records the plain
+// commands the facet hands it: keys generated or imported into the key folder
+// of the in-memory file system, the key of the file selected last used for the
+// public key, the decipher and the signature. It reads an import as the
+// public exponent (90), the modulus (91) and the private exponent (92).
+class TesselKeyCard : public ISender, public IAppPack {
+public:
+    explicit TesselKeyCard(FakeFS* fs) : m_fs(fs) {}
+
+    void send(const TBytes& command, TBytes& response) override { response = answer(command); }
+    TBytes atr() override { return TBytes(); }
+    void sm(const TBytes& command, TBytes& output) override { record(command, output); }
+    void chain(const TBytes& command, TBytes& output) override { record(command, output); }
+
+    std::vector<TBytes> plain;  // what the pack facet was handed
+
+private:
+    void record(const TBytes& command, TBytes& output) {
+        plain.push_back(command);
+        output = answer(command);
+    }
+    // The key of the key or attribute file selected last.
+    cardsim::SimRsaKey current() const {
+        for (auto it = m_fs->calls.rbegin(); it != m_fs->calls.rend(); ++it) {
+            if (it->compare(0, 22, "select 3F00/3000/3002/") != 0) continue;
+            const unsigned fid = static_cast<unsigned>(std::stoul(it->substr(22), nullptr, 16));
+            const unsigned char nn = (fid & 0xFF00) == 0x0200 ? fid & 0xFF : ((fid & 0xFF) - 1) & 0xBF;
+            auto k = m_keys.find(nn);
+            return k == m_keys.end() ? cardsim::SimRsaKey() : k->second;
+        }
+        return cardsim::SimRsaKey();
+    }
+    void install(unsigned char nn, const cardsim::SimRsaKey& key) {
+        m_keys[nn] = key;
+        m_fs->addFile(At(kKeyDir, 0x0200 | nn), TBytes(4, 0));
+        m_fs->addFile(At(kKeyDir, static_cast<unsigned short>((nn | 0x40) + 1)),
+                      TBytes(static_cast<size_t>(cardsim::RsaBits(key) / 8), 0));
+    }
+    // Values of the elements of a BER list of one-byte tags, lengths 81/82 as the facet writes them.
+    static std::map<unsigned char, TBytes> Elements(const TBytes& d, size_t pos, size_t end) {
+        std::map<unsigned char, TBytes> out;
+        while (pos + 2 <= end) {
+            const unsigned char tag = d[pos++];
+            size_t n = d[pos++];
+            if (n == 0x81) n = d[pos++];
+            else if (n == 0x82) { n = (d[pos] << 8) | d[pos + 1]; pos += 2; }
+            if (pos + n > end) break;
+            out[tag] = TBytes(d.begin() + static_cast<std::ptrdiff_t>(pos), d.begin() + static_cast<std::ptrdiff_t>(pos + n));
+            pos += n;
+        }
+        return out;
+    }
+    TBytes answer(const TBytes& c) {
+        const TBytes head(c.begin(), c.begin() + 4);
+        if (head == Hex("00 47 00 00")) {
+            install(c[9], cardsim::MakeRsaKey(1024));
+            return Hex("90 00");
+        }
+        if (head == Hex("80 48 00 00")) {
+            const cardsim::SimRsaKey k = current();
+            if (!k) return Hex("6A 88");
+            TBytes inner;
+            PutTlv(inner, 0x81, cardsim::RsaModulus(k));
+            PutTlv(inner, 0x82, cardsim::RsaPublicExponent(k));
+            TBytes out = Hex("7F 49");
+            PutLength(out, inner.size());
+            return Concat(Concat(out, inner), Hex("90 00"));
+        }
+        const size_t lc = (c[5] << 8) | c[6];
+        if (head == Hex("00 E0 08 00")) {
+            // 62 82 LL LL, then the inner part with 83 (the file) and 71 82 LL LL with the key.
+            const std::map<unsigned char, TBytes> fcp = Elements(c, 11, 7 + lc);
+            const size_t keyAt = 7 + lc - fcp.at(0x71).size();
+            const std::map<unsigned char, TBytes> key = Elements(c, keyAt, 7 + lc);
+            install(static_cast<unsigned char>(fcp.at(0x83)[1]), cardsim::RsaKeyFromParts(key.at(0x91), key.at(0x90), key.at(0x92)));
+            return Hex("90 00");
+        }
+        const std::map<unsigned char, TBytes> data = Elements(c, 7, 7 + lc);
+        const cardsim::SimRsaKey k = current();
+        TBytes result;
+        if (head == Hex("00 2A 80 0C") && k && cardsim::RsaDecrypt(k, data.at(0x82), result)) {
+            TBytes out;
+            PutTlv(out, 0x80, result);
+            return Concat(out, Hex("90 00"));
+        }
+        if (head == Hex("00 2A 9E 8A") && k && cardsim::RsaSignRaw(k, data.at(0x80), result)) return Concat(result, Hex("90 00"));
+        return Hex("6A 80");
+    }
+    static void PutLength(TBytes& out, size_t n) {
+        if (n > 0xFF) out.insert(out.end(), {0x82, static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)});
+        else if (n > 0x7F) out.insert(out.end(), {0x81, static_cast<unsigned char>(n)});
+        else out.push_back(static_cast<unsigned char>(n));
+    }
+    static void PutTlv(TBytes& out, unsigned char tag, const TBytes& v) {
+        out.push_back(tag);
+        PutLength(out, v.size());
+        out.insert(out.end(), v.begin(), v.end());
+    }
+
+    FakeFS* m_fs;
+    std::map<unsigned char, cardsim::SimRsaKey> m_keys;
+};
+
+TEST(CryTesselRoundTrip, GeneratedAndImportedKeysGiveBackTheirPublicKeySignAndDecipher) {
+    FakeFS* fs = new FakeFS;
+    fs->addDir(kKeyDir);
+    fs->addDir(kCertDir);
+    TesselKeyCard card(fs);
+    CryApplet applet(&card, new CErrorTessel);
+    applet.setCrypto(new CCryTessel(&applet));
+    applet.setFs(fs);
+    // The applet owns its pack facet; the card plays it through this one.
+    struct Forward : IAppPack {
+        explicit Forward(IAppPack* p) : to(p) {}
+        void sm(const TBytes& c, TBytes& o) override { to->sm(c, o); }
+        void chain(const TBytes& c, TBytes& o) override { to->chain(c, o); }
+        IAppPack* to;
+    };
+    applet.setPack(new Forward(&card));
+    IAppCrypto& cry = *applet.crypto();
+
+    // An OpenSSL key imported as file 0203: its public key comes back through 7F 49.
+    const cardsim::SimRsaKey imported = cardsim::SharedRsaKey(1024);
+    CCryptoInfo info;
+    info.keyLength = 128;
+    info.keyPart1 = cardsim::RsaPublicExponent(imported);
+    info.keyPart2 = cardsim::RsaModulus(imported);
+    info.keyPart3 = cardsim::RsaPrivatePart(imported, "d");
+    fs->select(kKeyDir);
+    cry.create(0x0203, info);
+    ASSERT_EQ(card.plain.size(), 1u);
+    EXPECT_EQ(ToHex(TBytes(card.plain[0].begin(), card.plain[0].begin() + 5)), "00 E0 08 00 00");
+    cry.select(At(kKeyDir, 0x0203));
+    EXPECT_EQ(cry.info().keyPart2, cardsim::RsaModulus(imported));
+    EXPECT_EQ(cry.info().keyPart1, cardsim::RsaPublicExponent(imported));
+    EXPECT_EQ(cry.info().keyLength, 128);
+
+    // A signature over a hash that OpenSSL verifies, and a decipher of what OpenSSL encrypted.
+    const TBytes hash(32, 0x5A);
+    EXPECT_TRUE(cardsim::RsaVerifyRaw(imported, hash, cry.signUseHashData(3, TBytes(), hash)));
+    const TBytes secret = Hex("53 45 43 52 45 54");
+    EXPECT_EQ(cry.decrypt(cardsim::RsaEncrypt(imported, secret)), secret);
+
+    // A key pair the card generates, selected by its number.
+    EXPECT_EQ(cry.genKeyPair(5, false), 0);
+    cry.select(At(kKeyDir, 0x0205));
+    const TBytes modulus = cry.info().keyPart2;
+    ASSERT_EQ(modulus.size(), 128u);
+    const TBytes signature = cry.signUseHashData(5, TBytes(), hash);
+    EXPECT_FALSE(cardsim::RsaVerifyRaw(imported, hash, signature));
+    EXPECT_EQ(cry.list(0), (std::vector<path>{At(kKeyDir, 0x0203), At(kKeyDir, 0x0205)}));
+    // The plain commands the pack facet carried: the import, a decipher and two signatures.
+    EXPECT_EQ(card.plain.size(), 4u);
+}
+
+}  // namespace
