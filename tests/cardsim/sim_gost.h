@@ -29,8 +29,8 @@ class SimGostApplet : public ISimApplet {
 public:
     static const Bytes kAid;  // A0 00 00 04 48 01 01 01 06 02
     static const Bytes kDefaultUserPin, kDefaultAdminPin;
-    static const unsigned char kAdminRef = 0x00, kUserRef = 0x01;
-    static const size_t kRecordSize = 24;
+    static constexpr unsigned char kAdminRef = 0x00, kUserRef = 0x01;
+    static constexpr size_t kRecordSize = 24;
 
     enum : uint16_t {
         kSwNobodyLoggedIn = 0x6E01,
@@ -51,8 +51,8 @@ public:
         const Bytes* find(uint32_t id) const;
     };
     static const uint32_t kAtrPrivate = 0x00000002;
-    static const size_t kObjectCost = 16, kAttributeCost = 8;
-    static const size_t kLabelSize = 32;
+    static constexpr size_t kObjectCost = 16, kAttributeCost = 8;
+    static constexpr size_t kLabelSize = 32;
 
     SimGostApplet();
 

@@ -31,7 +31,7 @@ class SimGost2Applet : public ISimApplet {
 public:
     static const Bytes kAid;  // A0 00 00 04 48 00 01 01
     static const Bytes kDefaultUserPin;
-    static const unsigned char kUserRef = 0x02;
+    static constexpr unsigned char kUserRef = 0x02;
 
     enum : uint16_t {
         kSwBadLength = 0x6700,
@@ -58,8 +58,8 @@ public:
         Node* parent = nullptr;
         Node* child(uint16_t id) const;
     };
-    static const unsigned char kReadFree = 0x01, kWriteFree = 0x08;
-    static const size_t kPageEntries = 36, kLabelSize = 32;
+    static constexpr unsigned char kReadFree = 0x01, kWriteFree = 0x08;
+    static constexpr size_t kPageEntries = 36, kLabelSize = 32;
 
     // Session modes of 80 AA 10 (0 when none is open).
     enum : unsigned char { kNoSession = 0 };
