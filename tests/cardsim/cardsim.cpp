@@ -20,6 +20,15 @@ CommandMatch MatchPrefix(const Bytes& prefix) {
 CardSim::CardSim(const Bytes& atr) : m_atr(atr) {}
 CardSim::~CardSim() = default;
 
+std::string CardSim::dump() const {
+    std::lock_guard<std::recursive_mutex> g(m_mu);
+    for (const auto& a : m_applets) {
+        std::string text = a->dump();
+        if (!text.empty()) return text;
+    }
+    return std::string();
+}
+
 void CardSim::deselect() {
     if (m_selected) m_selected->onDeselect();
     m_selected = nullptr;

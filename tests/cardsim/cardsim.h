@@ -70,6 +70,8 @@ public:
         return nullptr;
     }
     ISimApplet* selected() const { return m_selected; }
+    // The first non-empty dump() of the installed applets.
+    std::string dump() const;
     // An installed applet that answers without SELECT, as applets resident on a
     // card's operating system do: current from now on and after every power-on
     // and reset, until a SELECT by AID picks another applet.

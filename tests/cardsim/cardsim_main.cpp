@@ -21,6 +21,9 @@ const char kHelp[] =
     "  --card java|heron      java: the Java and JavaManager applets; heron: the Heron applet\n"
     "  --card kite16|kite32|kite42|kite42b   a Kite token of that model (--fips: in FIPS mode)\n"
     "  --card gost|gost2      the Gost applet (object store) or the Gost2 applet (file tree)\n"
+    "  --card datastore|wren  datastore: the DataStore record store; wren: the Wren applet,\n"
+    "                         known by its ATR and answering without SELECT\n"
+    "  --card tessel          the Tessel applet\n"
     "  --tcp PORT             listen on 127.0.0.1:PORT (0 picks a free port) and print\n"
     "                         \"PORT <n>\" once listening; one connection at a time\n"
     "  --vpcd HOST[:PORT]     connect to the vpcd reader driver (port 35963 by default),\n"
@@ -28,7 +31,7 @@ const char kHelp[] =
     "  --manager-version N    java: the JavaManager version byte (CPLC byte 12), 0..255\n"
     "  --chip-id HEX12        java: the chip identification, CPLC answer bytes 3..8\n"
     "  --atr HEX              answer-to-reset instead of the kind's own\n"
-    "  --serial HEX           serial number of the applet (Gost, Gost2: 8 bytes, padded)\n"
+    "  --serial HEX           serial number of the applet (Gost, Gost2, DataStore: 8 bytes, Wren: 4)\n"
     "  --fips                 the token is in FIPS mode (file 000A)\n"
     "  --pin TEXT             the user PIN, its bytes as given (\"1234\" by default;\n"
     "                         gost \"123456\", gost2 \"12345678\")\n"
@@ -37,6 +40,18 @@ const char kHelp[] =
     "  --free-memory N        gost, gost2: bytes of card memory left for files\n"
     "  --gost2-version N      gost2: the applet version, 0..255 (7; 6 or lower answers the\n"
     "                         32-byte information record)\n"
+    "  --status-record 30|34  datastore: the status record's length (34: 32-bit free memory)\n"
+    "  --platform [46|58]     datastore: add the platform applet, its memory answer of 46\n"
+    "                         (default) or 58 bytes\n"
+    "  --keep-pin-on-platform datastore: a verified PIN survives the platform applet's selection\n"
+    "  --handles POLICY       datastore: sequential (default), lowest (the lowest free one),\n"
+    "                         from:HHHH (sequential from HHHH), list:HHHH,HHHH,... (in order,\n"
+    "                         then the lowest free one)\n"
+    "  --capacity N           datastore: bytes the records may hold in all (16384)\n"
+    "  --page-size N          datastore: records per enumeration answer, 1..36 (36)\n"
+    "  --ignore-enum-start    datastore: a faulty card answering every enumeration from its start\n"
+    "  --no-read-protection   datastore: protected records are readable without the PIN\n"
+    "  --login-type HEX       tessel: the user PIN's reference and login type, one byte (24)\n"
     "  --stdin-lifetime       exit when standard input is closed\n"
     "  --help                 this text\n"
     "\n"
@@ -58,6 +73,38 @@ extern "C" void OnSignal(int) {
     std::exit(2);
 }
 
+bool ParseHandle(const std::string& s, uint16_t& out) {
+    Bytes b;
+    if (s.size() != 4 || !FromHex(s, b) || b.size() != 2) return false;
+    out = static_cast<uint16_t>((b[0] << 8) | b[1]);
+    return true;
+}
+
+bool ParseHandles(const std::string& v, SimDataStoreOptions& d) {
+    if (v == "sequential") {
+        d.handles = SimDataStoreApplet::Handles::kSequential;
+    } else if (v == "lowest") {
+        d.handles = SimDataStoreApplet::Handles::kLowestFree;
+    } else if (v.compare(0, 5, "from:") == 0) {
+        d.handles = SimDataStoreApplet::Handles::kSequential;
+        return ParseHandle(v.substr(5), d.handleStart);
+    } else if (v.compare(0, 5, "list:") == 0) {
+        d.handles = SimDataStoreApplet::Handles::kList;
+        std::string rest = v.substr(5);
+        while (!rest.empty()) {
+            const size_t comma = rest.find(',');
+            uint16_t h = 0;
+            if (!ParseHandle(rest.substr(0, comma), h)) return false;
+            d.handleList.push_back(h);
+            rest = comma == std::string::npos ? std::string() : rest.substr(comma + 1);
+        }
+        return !d.handleList.empty();
+    } else {
+        return false;
+    }
+    return true;
+}
+
 bool ParseNumber(const std::string& s, unsigned long max, unsigned long& out) {
     if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos) return false;
     out = std::strtoul(s.c_str(), nullptr, 10);
@@ -72,6 +119,8 @@ int main(int argc, char** argv) {
     unsigned long vpcdPort = SimServer::kVpcdPort;
     bool stdinLifetime = false;
     SimTokenOptions opt;
+    SimDataStoreOptions ds;
+    bool dsOption = false;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -119,8 +168,38 @@ int main(int argc, char** argv) {
         } else if (a == "--gost2-version") {
             if (!ParseNumber(value(), 255, n)) Usage("--gost2-version needs a number 0..255");
             opt.gost2Version = static_cast<int>(n);
+        } else if (a == "--login-type") {
+            Bytes b;
+            if (!FromHex(value(), b) || b.size() != 1 || b[0] == 0) Usage("--login-type needs one byte in hex, not 00");
+            opt.loginType = b[0];
         } else if (a == "--fips") {
             opt.fips = true;
+        } else if (a == "--status-record") {
+            if (!ParseNumber(value(), 34, n) || (n != 30 && n != 34)) Usage("--status-record needs 30 or 34");
+            ds.statusRecord = n;
+            dsOption = true;
+        } else if (a == "--platform") {
+            ds.platform = dsOption = true;
+            if (i + 1 < argc && (std::string(argv[i + 1]) == "46" || std::string(argv[i + 1]) == "58"))
+                ds.platformAnswer = std::strtoul(argv[++i], nullptr, 10);
+        } else if (a == "--keep-pin-on-platform") {
+            ds.keepPinOnPlatform = dsOption = true;
+        } else if (a == "--handles") {
+            if (!ParseHandles(value(), ds)) Usage("--handles needs sequential, lowest, from:HHHH or list:HHHH,...");
+            dsOption = true;
+        } else if (a == "--capacity") {
+            if (!ParseNumber(value(), 0x7FFFFFFF, n)) Usage("--capacity needs a number of bytes");
+            ds.capacity = n;
+            dsOption = true;
+        } else if (a == "--page-size") {
+            if (!ParseNumber(value(), 36, n) || n == 0) Usage("--page-size needs a number 1..36");
+            ds.pageSize = n;
+            dsOption = true;
+        } else if (a == "--ignore-enum-start") {
+            ds.ignoreEnumerationStart = dsOption = true;
+        } else if (a == "--no-read-protection") {
+            ds.readProtection = false;
+            dsOption = true;
         } else if (a == "--stdin-lifetime") {
             stdinLifetime = true;
         } else {
@@ -129,19 +208,24 @@ int main(int argc, char** argv) {
     }
     const bool gost = card == "gost" || card == "gost2";
     if ((tcpPort >= 0) == !vpcdHost.empty()) Usage("give one of --tcp and --vpcd");
-    if (card == "heron" && (opt.managerVersion >= 0 || !opt.chipId.empty()))
-        Usage("--manager-version and --chip-id need --card java");
 
+    if (card != "java" && (opt.managerVersion >= 0 || !opt.chipId.empty()))
+        Usage("--manager-version and --chip-id need --card java");
+    if (card != "datastore" && dsOption) Usage("the record-store options need --card datastore");
     if (!gost && opt.freeMemory >= 0) Usage("--free-memory needs --card gost or gost2");
     if (card != "gost2" && opt.gost2Version >= 0) Usage("--gost2-version needs --card gost2");
-    if (gost && opt.fips) Usage("--fips needs a Java, Heron or Kite card");
+    if (card != "tessel" && opt.loginType >= 0) Usage("--login-type needs --card tessel");
+    if ((gost || card == "tessel") && opt.fips) Usage("--fips needs a Java, Heron or Kite card");
 
-    std::unique_ptr<CardSim> sim = card == "java"    ? MakeJavaToken(opt)
-                                   : card == "heron" ? MakeHeronToken(opt)
-                                   : card == "gost"  ? MakeGostToken(opt)
-                                   : card == "gost2" ? MakeGost2Token(opt)
-                                                     : MakeKiteToken(card, opt);
-    if (!sim) Usage("--card must be java, heron, kite16, kite32, kite42, kite42b, gost or gost2");
+    std::unique_ptr<CardSim> sim = card == "java"        ? MakeJavaToken(opt)
+                                   : card == "heron"     ? MakeHeronToken(opt)
+                                   : card == "gost"      ? MakeGostToken(opt)
+                                   : card == "gost2"     ? MakeGost2Token(opt)
+                                   : card == "datastore" ? MakeDataStoreToken(opt, ds)
+                                   : card == "wren"      ? MakeWrenToken(opt)
+                                   : card == "tessel"    ? MakeTesselToken(opt)
+                                                         : MakeKiteToken(card, opt);
+    if (!sim) Usage("--card must be java, heron, kite16, kite32, kite42, kite42b, gost, gost2, datastore, wren or tessel");
     SimServer server(*sim);
     g_server = &server;
     struct sigaction sa;

@@ -25,6 +25,9 @@ public:
     virtual void onDeselect() {}
 
     virtual Bytes process(const SimApdu& apdu) = 0;
+
+    // What the applet keeps, as text for a test to read; empty when it keeps nothing to show.
+    virtual std::string dump() const { return std::string(); }
 };
 
 }  // namespace cardsim

@@ -50,7 +50,7 @@ public:
         bool isPrivate() const;
         const Bytes* find(uint32_t id) const;
     };
-    static const uint32_t kAtrPrivate = 0x00000002;
+    static constexpr uint32_t kAtrPrivate = 0x00000002;
     static constexpr size_t kObjectCost = 16, kAttributeCost = 8;
     static constexpr size_t kLabelSize = 32;
 
@@ -84,7 +84,7 @@ public:
     Bytes label() const { return m_label; }
     void setLabel(const Bytes& l) { m_label = l; }
     // The store as text: one line per object, its attributes indented below.
-    std::string dump() const;
+    std::string dump() const override;
 
 private:
     SimPlainPin& pinAt(unsigned char reference);

@@ -95,7 +95,7 @@ public:
     size_t used() const;
     // The tree as text, two spaces per level: "E00E/" for a folder,
     // "0001 (32) access BF" for a file.
-    std::string dump() const;
+    std::string dump() const override;
 
     Bytes label() const { return m_label; }
     void setLabel(const Bytes& l) { m_label = l; }

@@ -79,9 +79,9 @@ public:
     static const FidPath kAppFolder;  // 3F00 6666 5000
     static const FidPath kObjectFolder;  // 3F00 6666 5000 0220: key and certificate objects
     // P2 of the key commands: the key of the selected object folder.
-    static const unsigned char kSelectedKey = 0x31;
-    static const size_t kListPage = 100;
-    static const size_t kMaxChallenge = 32;
+    static constexpr unsigned char kSelectedKey = 0x31;
+    static constexpr size_t kListPage = 100;
+    static constexpr size_t kMaxChallenge = 32;
 
     // Seeds the tree with the applet folder, the FIPS file 000A (not FIPS) and
     // the label file 0002.

@@ -38,7 +38,7 @@ public:
     static constexpr unsigned char kUser2Fips = 0x1A;
     static const Bytes kDefaultUserPin, kDefaultAdminPin;
     static const FidPath kPinFile, kPinFileFips, kMarker, kFipsMark;
-    static const size_t kUserRecordFips = 41, kAdminRecord = 2, kListPage = 16;
+    static constexpr size_t kUserRecordFips = 41, kAdminRecord = 2, kListPage = 16;
 
     // kite4: the Kite4 select answer carries the size under 80, create takes a 62 template.
     SimKiteApplet(bool kite4, bool fips);

@@ -3,6 +3,7 @@
 #include "sim_gost.h"
 #include "sim_gost2.h"
 #include "sim_java.h"
+#include "sim_tessel.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -68,9 +69,7 @@ bool SimServer::handle(const Bytes& message, Bytes& reply) {
         switch (message[1]) {
         case kInspectTree: {
             const SimJavaApplet* applet = m_card.find<SimJavaApplet>();
-            std::string text = applet ? applet->tree().dump() : std::string();
-            if (const SimGostApplet* gost = m_card.find<SimGostApplet>()) text += gost->dump();
-            if (const SimGost2Applet* gost2 = m_card.find<SimGost2Applet>()) text += gost2->dump();
+            const std::string text = applet ? applet->tree().dump() : m_card.dump();
             reply.assign(text.begin(), text.end());
             return true;
         }

@@ -16,14 +16,15 @@ namespace cardsim {
 
 class SimServer {
 public:
-    static const uint16_t kVpcdPort = 35963;
+    static constexpr uint16_t kVpcdPort = 35963;
     // Inspection frames (two bytes, FE then the request): FE 01 answers the file
-    // tree of the card's Java-protocol applet, the Gost objects or the Gost2
-    // tree as text, FE 02 the number of
+    // tree of the card's Java-protocol applet as text (on other cards what their
+    // applet keeps: the Gost objects, the Gost2 tree, the DataStore record store,
+    // the Wren file tree), FE 02 the number of
     // command APDUs the card has seen, four bytes big-endian.
-    static const unsigned char kInspect = 0xFE;
-    static const unsigned char kInspectTree = 0x01;
-    static const unsigned char kInspectCount = 0x02;
+    static constexpr unsigned char kInspect = 0xFE;
+    static constexpr unsigned char kInspectTree = 0x01;
+    static constexpr unsigned char kInspectCount = 0x02;
 
     explicit SimServer(CardSim& card);
     ~SimServer();

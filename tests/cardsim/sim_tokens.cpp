@@ -1,5 +1,7 @@
 #include "sim_tokens.h"
 
+#include "sim_wren.h"
+
 namespace cardsim {
 
 const Bytes kAtrJava10 = {0x3B, 0xD5, 0x18, 0x00, 0x81, 0x31, 0xFE, 0x7D, 0x80, 0x73, 0xC8, 0x21, 0x10, 0xF4};
@@ -76,6 +78,56 @@ std::unique_ptr<CardSim> MakeGost2Token(const SimTokenOptions& o) {
     ApplyStatusFamily(*a, o);
     if (o.pinTries > 0) a->user().limit = static_cast<unsigned char>(o.pinTries);
     if (o.gost2Version >= 0) a->setVersion(static_cast<unsigned char>(o.gost2Version));
+    return card;
+}
+
+const Bytes kAtrWren = {0x3B, 0x81, 0x1F, 0x00, 0xCC, 0x52};
+
+std::unique_ptr<CardSim> MakeDataStoreToken(const SimTokenOptions& o, const SimDataStoreOptions& d) {
+    // Found by its AID: the ATR only has to be none of the Kite and Wren ones.
+    std::unique_ptr<CardSim> card(new CardSim(o.atr.empty() ? kAtrHeron : o.atr));
+    SimDataStoreApplet* a = card->install(std::unique_ptr<SimDataStoreApplet>(new SimDataStoreApplet));
+    a->setRecordSize(d.statusRecord);
+    if (!o.serial.empty()) a->setSerial(o.serial);
+    if (!o.userPin.empty()) a->pin(1)->set(o.userPin);
+    if (o.pinTries > 0) a->pin(1)->limit = static_cast<unsigned char>(o.pinTries);
+    a->setCapacity(d.capacity);
+    if (d.handles == SimDataStoreApplet::Handles::kList)
+        a->setHandleList(d.handleList);
+    else
+        a->setHandles(d.handles, d.handleStart);
+    a->setPageSize(d.pageSize);
+    a->setIgnoreEnumerationStart(d.ignoreEnumerationStart);
+    a->setReadProtection(d.readProtection);
+    a->setKeepPinOnDeselect(d.keepPinOnPlatform);
+    if (d.platform) {
+        SimPlatformApplet* p = card->install(std::unique_ptr<SimPlatformApplet>(new SimPlatformApplet(a)));
+        p->setAnswerSize(d.platformAnswer);
+    }
+    return card;
+}
+
+std::unique_ptr<CardSim> MakeWrenToken(const SimTokenOptions& o) {
+    std::unique_ptr<CardSim> card(new CardSim(o.atr.empty() ? kAtrWren : o.atr));
+    SimWrenApplet* a = card->install(std::unique_ptr<SimWrenApplet>(new SimWrenApplet));
+    if (!o.serial.empty()) a->setSerial(o.serial);
+    if (!o.userPin.empty()) a->user().set(o.userPin);
+    if (o.pinTries > 0) a->user().limit = static_cast<unsigned char>(o.pinTries);
+    card->setResident(a);
+    return card;
+}
+
+const Bytes kAtrTessel = {0x3B, 0xD5, 0x18, 0xFF, 0x81, 0x91, 0xFE, 0x1F,
+                          0xC3, 0x80, 0x73, 0xC8, 0x21, 0x13, 0x09};
+
+std::unique_ptr<CardSim> MakeTesselToken(const SimTokenOptions& o, bool withContainer) {
+    std::unique_ptr<CardSim> card(new CardSim(o.atr.empty() ? kAtrTessel : o.atr));
+    const unsigned char loginType = static_cast<unsigned char>(o.loginType >= 0 ? o.loginType : 0x24);
+    SimTesselApplet* a = card->install(std::unique_ptr<SimTesselApplet>(new SimTesselApplet(loginType, withContainer)));
+    if (!o.serial.empty()) a->serial = o.serial;
+    if (!o.userPin.empty() || o.pinTries > 0)
+        a->setUserPin(o.userPin.empty() ? SimTesselApplet::kDefaultUserPin : o.userPin,
+                      static_cast<unsigned char>(o.pinTries > 0 ? o.pinTries : 10));
     return card;
 }
 

@@ -7,10 +7,12 @@
 #include "cardsim.h"
 #include "sim_gost.h"
 #include "sim_gost2.h"
+#include "sim_datastore.h"
 #include "sim_heron.h"
 #include "sim_java.h"
 #include "sim_javamanager.h"
 #include "sim_kite.h"
+#include "sim_tessel.h"
 
 namespace cardsim {
 
@@ -30,6 +32,7 @@ struct SimTokenOptions {
     int pinTries = -1;                 // the user PIN's retry limit (1..15); -1 keeps 10
     long freeMemory = -1;              // Gost and Gost2 tokens: memory left; -1 keeps the model's
     int gost2Version = -1;             // Gost2 tokens: the applet version; -1 keeps 7
+    int loginType = -1;                // Tessel tokens: the user PIN's reference and login type; -1 keeps 24
 };
 
 // The Java and JavaManager applets.
@@ -46,6 +49,31 @@ std::unique_ptr<CardSim> MakeKiteToken(const std::string& model, const SimTokenO
 extern const Bytes kAtrGost;
 std::unique_ptr<CardSim> MakeGostToken(const SimTokenOptions& o = SimTokenOptions());
 std::unique_ptr<CardSim> MakeGost2Token(const SimTokenOptions& o = SimTokenOptions());
+// The Wren token's answer-to-reset (6 bytes): the token is known by it alone.
+extern const Bytes kAtrWren;
+
+// A DataStore token: the DataStore applet and, optionally, the platform applet.
+struct SimDataStoreOptions {
+    size_t statusRecord = 30;  // 30 or 34 bytes
+    bool platform = false;     // the platform applet with the memory figures
+    size_t platformAnswer = 46;  // 46 or 58 bytes with the status word
+    bool keepPinOnPlatform = false;  // a verified PIN survives the platform applet's selection
+    SimDataStoreApplet::Handles handles = SimDataStoreApplet::Handles::kSequential;
+    uint16_t handleStart = 1;
+    std::vector<uint16_t> handleList;  // with Handles::kList
+    size_t capacity = 0x4000;          // bytes the records may hold in all
+    size_t pageSize = 36;              // entries per enumeration page
+    bool ignoreEnumerationStart = false;
+    bool readProtection = true;
+};
+std::unique_ptr<CardSim> MakeDataStoreToken(const SimTokenOptions& o = SimTokenOptions(),
+                                            const SimDataStoreOptions& d = SimDataStoreOptions());
+// The Wren applet, resident from power-on.
+std::unique_ptr<CardSim> MakeWrenToken(const SimTokenOptions& o = SimTokenOptions());
+// The Tessel token model's answer-to-reset (15 bytes).
+extern const Bytes kAtrTessel;
+// The Tessel applet; withContainer false leaves out the container directory 5000.
+std::unique_ptr<CardSim> MakeTesselToken(const SimTokenOptions& o = SimTokenOptions(), bool withContainer = true);
 
 }  // namespace cardsim
 

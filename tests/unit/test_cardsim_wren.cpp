@@ -30,11 +30,11 @@ TEST(SimWren, PresentationsChangesAndLogoutAnswerLowByteFirst) {
         {"00 DC 00 00 01 01", "00 67"},
         {"00 20 01 00 05 04 35 36 37 38", "86 6A"},
         {"80 20 00 00 05 04 35 36 37 38", "00 6E"},
-        {"00 B0 00 00 00", "00 6D"},
+        {"00 B2 00 00 00", "00 6D"},
     };
     CardSim card({0x3B, 0x00});
     SimWrenApplet* m = card.install(std::unique_ptr<SimWrenApplet>(new SimWrenApplet));
-    card.transmit({0x00, 0xA4, 0x04, 0x00, 0x07, 0xA0, 0x00, 0x00, 0x04, 0x48, 0x10, 0x01});
+    card.setResident(m);
     ASSERT_EQ(card.selected(), m);
     for (const Step& s : steps) EXPECT_EQ(Tx(card, s.command), s.answer) << s.command;
     EXPECT_TRUE(m->user().verified);
@@ -44,7 +44,7 @@ TEST(SimWren, PresentationsChangesAndLogoutAnswerLowByteFirst) {
 TEST(SimWren, BlockedAfterTheLimit) {
     CardSim card({0x3B, 0x00});
     SimWrenApplet* m = card.install(std::unique_ptr<SimWrenApplet>(new SimWrenApplet));
-    card.transmit({0x00, 0xA4, 0x04, 0x00, 0x07, 0xA0, 0x00, 0x00, 0x04, 0x48, 0x10, 0x01});
+    card.setResident(m);
     m->user().limit = 2;
     EXPECT_EQ(Tx(card, "00 20 00 00 05 04 39 39 39 39"), "16 64");
     EXPECT_EQ(Tx(card, "00 20 00 00 05 04 39 39 39 39"), "16 64");

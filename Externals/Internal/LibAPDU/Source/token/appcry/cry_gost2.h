@@ -23,11 +23,11 @@ public:
     TBytes genAgreementKey(const TBytes& publicKey, const TBytes& ukm, const unsigned char& id,
                            const unsigned char& mode, bool flag) override;
 
-    static const size_t kPublicKeySize = 64;
-    static const size_t kHashSize = 32;
-    static const size_t kUkmSize = 8;
+    static constexpr size_t kPublicKeySize = 64;
+    static constexpr size_t kHashSize = 32;
+    static constexpr size_t kUkmSize = 8;
     // The signing command carries extra, its length, the key and the hash in one Lc byte.
-    static const size_t kMaxExtra = 0xFF - 2 - kHashSize;
+    static constexpr size_t kMaxExtra = 0xFF - 2 - kHashSize;
 
 private:
     [[noreturn]] void raise(unsigned short code, unsigned long line) const;

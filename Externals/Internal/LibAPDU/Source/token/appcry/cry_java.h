@@ -53,9 +53,9 @@ public:
     TBytes decrypt(const TBytes& data) override;
 
     // The key of the selected object; the applets know no other key reference.
-    static const unsigned char kKeyReference = 0x31;
+    static constexpr unsigned char kKeyReference = 0x31;
     // Two 16-bit lengths frame the data: n + 4 must still fit.
-    static const size_t kMaxDecipherData = 0xFFFF - 4;
+    static constexpr size_t kMaxDecipherData = 0xFFFF - 4;
 
 protected:
     CCryJavaFamily(IApplet* applet, const JavaCryCommands& commands, const wchar_t* source);

@@ -35,9 +35,9 @@ public:
     // The selected file from the root down (3F00 first); empty before the first select.
     const path& currentPath() const { return m_path; }
 
-    static const unsigned short kPieceSize = 245;
-    static const unsigned short kMaxSize = 0x7FFF;
-    static const size_t kMaxCreateDepth = 30;
+    static constexpr unsigned short kPieceSize = 245;
+    static constexpr unsigned short kMaxSize = 0x7FFF;
+    static constexpr size_t kMaxCreateDepth = 30;
 
 protected:
     CFSJavaFamily(IApplet* applet, const JavaFamilyCommands& commands, const wchar_t* source);

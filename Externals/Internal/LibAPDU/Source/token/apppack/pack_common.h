@@ -15,7 +15,7 @@ class CPackCommon : public IAppPack, public IAPDUDefinitions {
 public:
     // Slot numbers in use are small (0 to 4); a wild index is refused rather
     // than allowed to grow the list without bound.
-    static const size_t kMaxSlots = 256;
+    static constexpr size_t kMaxSlots = 256;
 
     explicit CPackCommon(IApplet* owner);
     ~CPackCommon() override;

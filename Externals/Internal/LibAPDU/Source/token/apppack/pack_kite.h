@@ -12,7 +12,7 @@ class CPackKite : public CPackCommon {
 public:
     enum : size_t { kSlotMac = 1, kSlotEnc = 3 };
     // Lc and the length of object 87 are one byte each: 231 data bytes at most.
-    static const size_t kMaxData = 231;
+    static constexpr size_t kMaxData = 231;
 
     explicit CPackKite(IApplet* owner);
 

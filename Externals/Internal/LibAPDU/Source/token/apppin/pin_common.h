@@ -52,7 +52,7 @@ private:
 // release, so no stray copy of a PIN is left on the heap.
 class CPinCommand {
 public:
-    static const size_t kMaxData = 0xFF;
+    static constexpr size_t kMaxData = 0xFF;
 
     CPinCommand(unsigned char cla, unsigned char ins, unsigned char p1, unsigned char p2);
     ~CPinCommand();

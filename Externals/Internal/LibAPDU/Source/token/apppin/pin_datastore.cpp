@@ -8,6 +8,7 @@ const wchar_t kSource[] = LIBAPDU_SOURCE("token/apppin/pin_datastore");
 const size_t kStatusCapacity = 258;
 const size_t kStatusShort = 30;
 const size_t kStatusLong = 34;
+
 }  // namespace
 
 PinInfo ParseDataStorePinStatus(const TBytes& record, unsigned short pinId) {
@@ -47,18 +48,27 @@ int CPinDataStore::encoding() { return kPinEncodingLocale; }
 
 PinInfo CPinDataStore::info() { return m_info; }
 
+bool CPinDataStore::tooLong(const TBytes& pin) const {
+    // No record read: nothing is known of the PIN, and nothing is sent for it.
+    if (!m_recordRead) return true;
+    // A maximum of 0 in the record means the card states none.
+    return m_info.maxLength != 0 && pin.size() > m_info.maxLength;
+}
+
 void CPinDataStore::select(const path& designator) {
     m_info = UnknownPinInfo();
+    m_recordRead = false;
     if (designator.empty()) LIBAPDU_RAISE(kSwBadArgument);
     const unsigned short id = designator.back();
     m_reference = static_cast<unsigned short>(id - 1);
 
     const TBytes record = exchange({0x80, 0x30, 0x30, 0x00, 0x00}, kStatusCapacity);
     m_info = ParseDataStorePinStatus(record, id);
+    m_recordRead = true;
 }
 
 void CPinDataStore::login(const TBytes& pin) {
-    if (pin.size() > info().maxLength) LIBAPDU_RAISE(kSwBadArgument);
+    if (tooLong(pin)) LIBAPDU_RAISE(kSwBadArgument);
     CPinCommand c(0x80, 0x10, 0x10, 0x00);
     c.byte(static_cast<unsigned char>(m_reference)).lengthOf(pin).bytes(pin);
     const CSecretBytes command(c.build());
@@ -66,7 +76,7 @@ void CPinDataStore::login(const TBytes& pin) {
 }
 
 void CPinDataStore::change(const TBytes& newPin) {
-    if (newPin.size() > info().maxLength) LIBAPDU_RAISE(kSwBadArgument);
+    if (tooLong(newPin)) LIBAPDU_RAISE(kSwBadArgument);
     CPinCommand c(0x80, 0x10, 0x20, 0x00);
     c.byte(static_cast<unsigned char>(m_reference)).lengthOf(newPin).bytes(newPin);
     const CSecretBytes command(c.build(true));

@@ -25,6 +25,9 @@ public:
     void NamesInitProc() override;
 
 private:
+    bool tooLong(const TBytes& pin) const;
+
+    bool m_recordRead = false;  // the last select read the PIN's entry of the status record
     unsigned short m_reference = 0;  // the user PIN's until a select says otherwise
     PinInfo m_info;
 };

@@ -24,8 +24,8 @@ class CPinJavaFamily : public CPinCommon {
 public:
     // Slot of the login key: slots 1 to 4 carry secure messaging on a FIPS token.
     enum : size_t { kSlotLoginFips = 0, kSlotLogin = 3, kSlotCount = 5 };
-    static const size_t kSaltSize = 20;
-    static const size_t kKeySize = 24;
+    static constexpr size_t kSaltSize = 20;
+    static constexpr size_t kKeySize = 24;
 
     void select(const path& designator) override;
     void login(const TBytes& pin) override;

@@ -14,7 +14,7 @@ class CPinKite : public CPinCommon {
 public:
     // Key slots: 0 the PIN's TDEA key, 1 the FIPS login and MAC key, 3 the encryption key.
     enum : size_t { kSlotPin = 0, kSlotMac = 1, kSlotEnc = 3 };
-    static const size_t kSaltSize = 20;
+    static constexpr size_t kSaltSize = 20;
 
     explicit CPinKite(IApplet* owner);
     ~CPinKite() override;
