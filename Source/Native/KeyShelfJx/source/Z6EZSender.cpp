@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "JniFrame.h"
+
 namespace KOVA {
 namespace APDUSupport {
 
@@ -10,27 +12,7 @@ using libapdu::TBytes;
 namespace {
 const wchar_t kSource[] = L"Source/Native/KeyShelfJx/source/Z6EZSender";
 
-// Holds a JNI local frame for one transport call, so a long operation does not
-// grow the local reference table.
-class LocalFrame {
-public:
-    LocalFrame(JNIEnv* env, jint capacity) : m_env(env), m_ok(env->PushLocalFrame(capacity) == 0) {}
-    ~LocalFrame() {
-        if (m_ok) m_env->PopLocalFrame(nullptr);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    JNIEnv* m_env;
-    bool m_ok;
-};
-
-// True when a Java exception is pending; it is cleared so no further JNI call runs with it.
-bool Failed(JNIEnv* env) {
-    if (!env->ExceptionCheck()) return false;
-    env->ExceptionClear();
-    return true;
-}
+bool Failed(JNIEnv* env) { return ClearedFailure(env); }
 
 [[noreturn]] void Unusable(JNIEnv* env, unsigned long line) {
     Failed(env);
@@ -48,7 +30,7 @@ jclass GlobalClass(JNIEnv* env, const char* name) {
 
 Z6EZSender::Z6EZSender(JNIEnv* env, jobject card) : m_env(env), m_card(card) {
     if (!env || !card) libapdu::ExternalRaise(0xFFFF, kSource, __LINE__);
-    LocalFrame frame(env, 8);
+    CLocalFrame frame(env, 8);
     if (!frame.ok()) Unusable(env, __LINE__);
     env->GetJavaVM(&m_vm);
 
@@ -121,7 +103,7 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
     // A Java exception the caller left pending is the caller's to report: clearing it
     // would hide it, and any JNI call made under it is undefined.
     if (env->ExceptionCheck()) return;
-    LocalFrame frame(env, 16);
+    CLocalFrame frame(env, 16);
     if (!frame.ok()) {
         Failed(env);
         return;
@@ -164,7 +146,7 @@ TBytes Z6EZSender::atr() {
     TBytes result;
     JNIEnv* env = m_env;
     if (!env || !m_card || env->ExceptionCheck()) return result;
-    LocalFrame frame(env, 8);
+    CLocalFrame frame(env, 8);
     if (!frame.ok()) {
         Failed(env);
         return result;
