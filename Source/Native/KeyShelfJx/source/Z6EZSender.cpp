@@ -19,6 +19,19 @@ bool Failed(JNIEnv* env) { return ClearedFailure(env); }
     libapdu::ExternalRaise(0xFFFF, kSource, line);
 }
 
+// A method of a declared javax.smartcardio class. The caller may hand in a card or a
+// channel of any class (a wrapper, another provider, another card at every call),
+// and an identifier looked up on one runtime class must never be used with an object
+// of another; the declared classes belong to the platform and are never unloaded.
+jmethodID DeclaredMethod(JNIEnv* env, const char* className, const char* name, const char* signature) {
+    jclass cls = env->FindClass(className);
+    if (!cls || Failed(env)) return nullptr;
+    jmethodID id = env->GetMethodID(cls, name, signature);
+    if (Failed(env)) id = nullptr;
+    env->DeleteLocalRef(cls);
+    return id;
+}
+
 jclass GlobalClass(JNIEnv* env, const char* name) {
     jclass local = env->FindClass(name);
     if (!local || Failed(env)) return nullptr;
@@ -34,15 +47,17 @@ Z6EZSender::Z6EZSender(JNIEnv* env, jobject card) : m_env(env), m_card(card) {
     if (!frame.ok()) Unusable(env, __LINE__);
     env->GetJavaVM(&m_vm);
 
-    jclass cardClass = env->GetObjectClass(card);
-    m_getCardChannelMethodID = env->GetMethodID(cardClass, "getBasicChannel", "()Ljavax/smartcardio/CardChannel;");
-    if (!m_getCardChannelMethodID || Failed(env)) Unusable(env, __LINE__);
+    m_getCardChannelMethodID =
+        DeclaredMethod(env, "javax/smartcardio/Card", "getBasicChannel", "()Ljavax/smartcardio/CardChannel;");
+    if (!m_getCardChannelMethodID) Unusable(env, __LINE__);
     jobject channel = env->CallObjectMethod(card, m_getCardChannelMethodID);
     if (Failed(env) || !channel) Unusable(env, __LINE__);
-    jclass channelClass = env->GetObjectClass(channel);
-    m_sendAPDUMethodID = env->GetMethodID(channelClass, "transmit",
-                                          "(Ljavax/smartcardio/CommandAPDU;)Ljavax/smartcardio/ResponseAPDU;");
-    if (!m_sendAPDUMethodID || Failed(env)) Unusable(env, __LINE__);
+    m_sendAPDUMethodID = DeclaredMethod(env, "javax/smartcardio/CardChannel", "transmit",
+                                        "(Ljavax/smartcardio/CommandAPDU;)Ljavax/smartcardio/ResponseAPDU;");
+    if (!m_sendAPDUMethodID) Unusable(env, __LINE__);
+    m_getATR = DeclaredMethod(env, "javax/smartcardio/Card", "getATR", "()Ljavax/smartcardio/ATR;");
+    m_getBytes = DeclaredMethod(env, "javax/smartcardio/ATR", "getBytes", "()[B");
+    if (!m_getATR || !m_getBytes) Unusable(env, __LINE__);
 
     m_commandClass = GlobalClass(env, "javax/smartcardio/CommandAPDU");
     m_responseClass = GlobalClass(env, "javax/smartcardio/ResponseAPDU");
@@ -151,27 +166,15 @@ TBytes Z6EZSender::atr() {
         Failed(env);
         return result;
     }
-    jclass cardClass = env->GetObjectClass(m_card);
-    jmethodID getATR = env->GetMethodID(cardClass, "getATR", "()Ljavax/smartcardio/ATR;");
-    if (Failed(env) || !getATR) return result;
-    jobject atrObject = env->CallObjectMethod(m_card, getATR);
+    jobject atrObject = env->CallObjectMethod(m_card, m_getATR);
     if (Failed(env) || !atrObject) return result;
-    jclass atrClass = env->GetObjectClass(atrObject);
-    jmethodID getBytes = env->GetMethodID(atrClass, "getBytes", "()[B");
-    if (Failed(env) || !getBytes) return result;
-    jbyteArray bytes = static_cast<jbyteArray>(env->CallObjectMethod(atrObject, getBytes));
+    jbyteArray bytes = static_cast<jbyteArray>(env->CallObjectMethod(atrObject, m_getBytes));
     if (Failed(env) || !bytes) return result;
     const jsize n = env->GetArrayLength(bytes);
-    // Sized before the elements are taken: nothing may throw while they are held.
+    if (Failed(env) || n <= 0) return result;
     result.resize(static_cast<size_t>(n));
-    jbyte* elements = env->GetByteArrayElements(bytes, nullptr);
-    if (!elements) {
-        Failed(env);
-        result.clear();
-        return result;
-    }
-    std::copy(elements, elements + n, reinterpret_cast<jbyte*>(result.data()));
-    env->ReleaseByteArrayElements(bytes, elements, 0);
+    env->GetByteArrayRegion(bytes, 0, n, reinterpret_cast<jbyte*>(result.data()));
+    if (Failed(env)) result.clear();
     return result;
 }
 
