@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "JniFrame.h"
+#include "libapdu.internal.h"
 
 namespace KOVA {
 namespace APDUSupport {
@@ -96,7 +97,11 @@ void Z6EZSender::select_applet(unsigned short id) { m_appletId = id; }
 void Z6EZSender::control(unsigned int, const TBytes&, TBytes&) {}
 
 TBytes Z6EZSender::rewrite(const TBytes& command) {
-    TBytes c = command;
+    // Room for the byte a rewrite may add: the copy, which may hold secret data, is
+    // never moved and left behind unwiped.
+    TBytes c;
+    c.reserve(command.size() + 1);
+    c.assign(command.begin(), command.end());
     if (c.size() == 6 && c[4] == 0x00) {
         c.erase(c.begin() + 4);
     }
@@ -112,7 +117,9 @@ TBytes Z6EZSender::rewrite(const TBytes& command) {
 
 void Z6EZSender::send(const TBytes& command, TBytes& response) {
     JNIEnv* env = m_env;
-    // Whatever fails below, the caller must never read an earlier answer as this one's.
+    // Whatever fails below, the caller must never read an earlier answer as this one's;
+    // that answer may be a secret, and a buffer that grows below is freed.
+    libapdu::SecureWipe(response);
     response.clear();
     if (!env || !m_card) return;
     // A Java exception the caller left pending is the caller's to report: clearing it
@@ -123,7 +130,8 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
         Failed(env);
         return;
     }
-    const TBytes c = rewrite(command);
+    TBytes c = rewrite(command);
+    libapdu::CWipeGuard wipeCommand(c);
 
     jbyteArray array = env->NewByteArray(static_cast<jsize>(c.size()));
     if (!array || Failed(env)) return;
@@ -150,6 +158,7 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
     response.resize(static_cast<size_t>(n) + 2);
     if (n > 0) env->GetByteArrayRegion(data, 0, n, reinterpret_cast<jbyte*>(response.data()));
     if (Failed(env)) {
+        libapdu::SecureWipe(response);
         response.clear();
         return;
     }

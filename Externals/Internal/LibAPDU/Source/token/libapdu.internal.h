@@ -139,6 +139,18 @@ inline void SecureWipe(TBytes& b) {
     if (!b.empty()) SecureWipe(b.data(), b.size());
 }
 
+// Wipes the bytes it watches when its scope ends, on every path out of it.
+class CWipeGuard {
+public:
+    explicit CWipeGuard(TBytes& bytes) : m_bytes(bytes) {}
+    ~CWipeGuard() { SecureWipe(m_bytes); }
+    CWipeGuard(const CWipeGuard&) = delete;
+    CWipeGuard& operator=(const CWipeGuard&) = delete;
+
+private:
+    TBytes& m_bytes;
+};
+
 }  // namespace libapdu
 
 #endif
