@@ -68,13 +68,11 @@ void ThrowRaised(JNIEnv* env, const libapdu::IException& e) {
     Throw(env, "java/lang/IllegalStateException", text);
 }
 
-}  // namespace
-
-extern "C" {
-
-JNIEXPORT jlong JNICALL Java_io_keyshelf_jtest_SenderBridge_open(JNIEnv* env, jclass, jobject card) {
+// A transport of either kind over the Java object, as a raw handle; 0 with a Java
+// exception thrown when it is refused.
+template <class Sender> jlong Open(JNIEnv* env, jobject object) {
     try {
-        auto sender = std::make_unique<Z6EZSender>(env, card);
+        auto sender = std::make_unique<Sender>(env, object);
         if (LeftPending(env, "exception left pending by the transport's constructor")) return 0;
         return static_cast<jlong>(reinterpret_cast<intptr_t>(sender.release()));
     } catch (const libapdu::IException& e) {
@@ -83,6 +81,14 @@ JNIEXPORT jlong JNICALL Java_io_keyshelf_jtest_SenderBridge_open(JNIEnv* env, jc
         Throw(env, "java/lang/IllegalStateException", "transport threw a foreign exception");
     }
     return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jlong JNICALL Java_io_keyshelf_jtest_SenderBridge_open(JNIEnv* env, jclass, jobject card) {
+    return Open<Z6EZSender>(env, card);
 }
 
 JNIEXPORT void JNICALL Java_io_keyshelf_jtest_SenderBridge_close(JNIEnv*, jclass, jlong handle) {
@@ -163,16 +169,7 @@ JNIEXPORT jint JNICALL Java_io_keyshelf_jtest_SenderBridge_appletAfterSelect(JNI
 // ---------------------------------------------------------------- the OpenCard Framework transport
 
 JNIEXPORT jlong JNICALL Java_io_keyshelf_jtest_SenderBridge_openOcf(JNIEnv* env, jclass, jobject service) {
-    try {
-        auto sender = std::make_unique<OCFSender>(env, service);
-        if (LeftPending(env, "exception left pending by the transport's constructor")) return 0;
-        return static_cast<jlong>(reinterpret_cast<intptr_t>(sender.release()));
-    } catch (const libapdu::IException& e) {
-        if (!LeftPending(env, "exception left pending by a refused construction")) ThrowRaised(env, e);
-    } catch (...) {
-        Throw(env, "java/lang/IllegalStateException", "transport threw a foreign exception");
-    }
-    return 0;
+    return Open<OCFSender>(env, service);
 }
 
 JNIEXPORT void JNICALL Java_io_keyshelf_jtest_SenderBridge_closeOcf(JNIEnv*, jclass, jlong handle) {
