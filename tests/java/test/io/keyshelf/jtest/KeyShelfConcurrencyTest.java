@@ -174,9 +174,9 @@ class KeyShelfConcurrencyTest {
                         for (int r = 0; r < rounds; r++) {
                             long h = Shelf.createToken(t.card);
                             assertEquals(serial, Shelf.getTokenSerial(t.card, h));
-                            // The handle is not tried again here: a token that another thread
-                            // creates next may get the same one.
                             Shelf.destroyToken(t.card, h);
+                            // Never given to a token another thread creates meanwhile.
+                            KeyShelfLibrary.assertUnknownError("destroyed handle", () -> Shelf.getTokenSerial(t.card, h));
                         }
                         return null;
                     }));
