@@ -131,7 +131,7 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
         return;
     }
     TBytes c = rewrite(command);
-    libapdu::CWipeGuard wipeCommand(c);
+    libapdu::ScopedWipe wipeCommand{c};
 
     jbyteArray array = env->NewByteArray(static_cast<jsize>(c.size()));
     if (!array || Failed(env)) return;

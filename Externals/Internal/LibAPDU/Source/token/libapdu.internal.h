@@ -139,16 +139,10 @@ inline void SecureWipe(TBytes& b) {
     if (!b.empty()) SecureWipe(b.data(), b.size());
 }
 
-// Wipes the bytes it watches when its scope ends, on every path out of it.
-class CWipeGuard {
-public:
-    explicit CWipeGuard(TBytes& bytes) : m_bytes(bytes) {}
-    ~CWipeGuard() { SecureWipe(m_bytes); }
-    CWipeGuard(const CWipeGuard&) = delete;
-    CWipeGuard& operator=(const CWipeGuard&) = delete;
-
-private:
-    TBytes& m_bytes;
+// Wipes a buffer that may hold secrets (file contents, keys) on every way out of a scope.
+struct ScopedWipe {
+    TBytes& bytes;
+    ~ScopedWipe() { SecureWipe(bytes); }
 };
 
 }  // namespace libapdu

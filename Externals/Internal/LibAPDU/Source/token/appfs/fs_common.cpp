@@ -40,7 +40,7 @@ void CFSCommon::read(TBytes& data, unsigned short offset) {
 
     // The pieces may be a read-protected file's bytes: wiped when the read ends.
     TBytes piece(std::min(n, total));
-    CWipeGuard wipePiece(piece);
+    ScopedWipe wipePiece{piece};
     for (size_t sum = 0; sum < total; sum += n) {
         const size_t rest = total - sum;
         if (rest < piece.size()) piece.resize(rest);
@@ -63,7 +63,7 @@ void CFSCommon::write(const TBytes& data, unsigned short offset) {
     // first wipes the longer one before it, whose tail it would not overwrite.
     TBytes piece;
     piece.reserve(std::min(n, total));
-    CWipeGuard wipePiece(piece);
+    ScopedWipe wipePiece{piece};
     for (size_t sum = 0; sum < total; sum += n) {
         const size_t take = std::min(n, total - sum);
         const auto from = data.begin() + static_cast<std::ptrdiff_t>(sum);

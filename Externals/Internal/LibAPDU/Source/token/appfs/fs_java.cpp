@@ -266,7 +266,7 @@ void CFSJavaFamily::read_bit(TBytes& piece, unsigned short offset) {
     // The answer may carry a read-protected file's bytes: wiped on every path, and
     // copied into the caller's piece in place.
     TBytes response = Exchange(applet, ReadCommand(m_cmd.read, offset, static_cast<unsigned char>(n)), n + 2);
-    CWipeGuard wipeResponse(response);
+    ScopedWipe wipeResponse{response};
     checkSW(response);
     if (response.size() != n + 2) raise(kSwBadPieceSize, __LINE__);
     std::copy(response.begin(), response.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
@@ -279,7 +279,7 @@ void CFSJavaFamily::write_bit(const TBytes& piece, unsigned short offset) {
     if (static_cast<size_t>(offset) + n > m_info.size) raise(0x6A84, __LINE__);
 
     TBytes command = WriteCommand(m_cmd.write, offset, piece);
-    CWipeGuard wipeCommand(command);
+    ScopedWipe wipeCommand{command};
     checkSW(Exchange(applet, command, kShortReply));
 }
 
