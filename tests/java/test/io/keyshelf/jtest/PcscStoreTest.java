@@ -6,7 +6,6 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.nio.file.Path;
@@ -64,29 +63,34 @@ final class PcscStoreTest {
         return terminal.connect("*");
     }
 
+    /** Through the JVM's deliverable: libKeyShelf gets a card service over the PC/SC card. */
     static void keyStoreSession() throws Exception {
         Card card = connectSim();
+        OcfService service = new OcfService(OcfService.card(card));
+        Shelf.bind(card, service);
         try {
-            long h = KeyShelfJx.createToken(card);
+            long h = Shelf.createToken(card);
             try {
-                assertTrue(KeyShelfJx.getTokenSerial(card, h).matches("([0-9a-f]{1,2}\\\\)+"));
-                KeyShelfJx.openDir(card, h, "a1", true);
-                KeyShelfJx.openDir(card, h, "a2", true);
-                assertEquals("a1\\a2", KeyShelfJx.getDirList(card, h));
-                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(card, h, 0x1234));
+                assertTrue(Shelf.getTokenSerial(card, h).matches("([0-9a-f]{1,2}\\\\)+"));
+                Shelf.openDir(card, h, "a1", true);
+                Shelf.openDir(card, h, "a2", true);
+                assertEquals("a1\\a2", Shelf.getDirList(card, h));
+                assertFails(FileNotFoundException.class, "File not found", () -> Shelf.getFileSize(card, h, 0x1234));
                 byte[] data = new byte[700];
                 for (int i = 0; i < data.length; i++) data[i] = (byte) i;
-                KeyShelfJx.storeFile(card, h, 0xF003, data, false);
-                assertEquals(2048, KeyShelfJx.getFileSize(card, h, 0xF003));
+                Shelf.storeFile(card, h, 0xF003, data, false);
+                assertEquals(2048, Shelf.getFileSize(card, h, 0xF003));
                 byte[] out = new byte[700];
-                KeyShelfJx.readFile(card, h, 0xF003, out.length, out);
+                Shelf.readFile(card, h, 0xF003, out.length, out);
                 assertArrayEquals(data, out);
-                KeyShelfJx.closeDir(card, h, true);
-                assertEquals("a1", KeyShelfJx.getDirList(card, h));
+                Shelf.closeDir(card, h, true);
+                assertEquals("a1", Shelf.getDirList(card, h));
             } finally {
-                KeyShelfJx.destroyToken(card, h);
+                Shelf.destroyToken(card, h);
             }
+            if (Shelf.deliverable() == Deliverable.KEYSHELF) assertTrue(service.commands.get() > 0);
         } finally {
+            Shelf.unbind(card);
             card.disconnect(false);
         }
     }

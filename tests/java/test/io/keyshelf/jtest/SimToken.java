@@ -9,15 +9,28 @@ import org.junit.jupiter.api.Assumptions;
 /**
  * One simulated token for the key-store tests: the simulator process and a card of
  * the tests' own linked to it, with the simulator's inspection requests (its file
- * tree and its command count) at hand. Loads libKeyShelfJx on first use.
+ * tree and its command count) at hand. The card is bound (Shelf.bind) to a card
+ * service over the same link, which libKeyShelf gets in its place. Loads the JVM's
+ * deliverable on first use.
  */
 final class SimToken implements AutoCloseable {
     final CardSimProcess process;
     final VpcdCard card;
+    /** The card service over the same link, each command's bytes sent unchanged. */
+    final OcfService service;
 
     private SimToken(CardSimProcess process, VpcdCard card) {
         this.process = process;
         this.card = card;
+        this.service = new OcfService(OcfService.simulator(card));
+        Shelf.bind(card, service);
+    }
+
+    /** A card in front of this one that holds one command at its gate (bound to a service over it). */
+    GateCard gated() {
+        GateCard gate = new GateCard(card);
+        Shelf.bind(gate, new OcfService(OcfService.card(gate)));
+        return gate;
     }
 
     static synchronized void loadLibrary() {
@@ -84,6 +97,7 @@ final class SimToken implements AutoCloseable {
 
     @Override
     public void close() {
+        Shelf.unbind(card);
         try {
             card.close();
         } finally {
