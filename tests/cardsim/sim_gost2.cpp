@@ -210,6 +210,10 @@ Bytes SimGost2Applet::process(const SimApdu& a) {
     if (a.ins == 0x3A && a.p1 == 0x30 && a.p2 == 0x01) return doSetSmInfo(a, 0x04);
     if (a.ins == 0xAA) return doSession(a);
     if (a.ins == 0x4E) return doSecureMessaging(a);
+    if (a.ins == 0x1C) return doKeys(a);
+    if (a.ins == 0x3E && a.p1 == 0x10 && a.p2 == 0x01) return doSign(a);
+    if (a.ins == 0x3E) return doHash(a);
+    if (a.ins == 0x5C && a.p1 == 0x10 && a.p2 == 0x04) return doAgreement(a);
     Fail(kSwInsNotSupported);
 }
 
@@ -444,6 +448,121 @@ Bytes SimGost2Applet::doWrite(const SimApdu& a) {
     if (offset + n > c.size() || offset + n > kMaxEnd) Fail(kSwOutside);
     std::copy(data.begin(), data.end(), c.begin() + static_cast<std::ptrdiff_t>(offset));
     return Respond(kSwOk);
+}
+
+// ---------------------------------------------------------------- keys and hashing
+
+Bytes SimGost2Applet::publicKey(unsigned char id) const {
+    auto it = m_keyPairs.find(id);
+    return it == m_keyPairs.end() ? Bytes() : EcPublicXY(it->second);
+}
+
+const SimEcKey& SimGost2Applet::keyPair(unsigned char id) const {
+    auto it = m_keyPairs.find(id);
+    if (it == m_keyPairs.end()) Fail(kSwRefused);
+    return it->second;
+}
+
+Bytes SimGost2Applet::doKeys(const SimApdu& a) {
+    if (a.p2 != 0x00) Fail(kSwWrongP1P2);
+    SimReader r(a.data, kSwBadLength);
+    switch (a.p1) {
+    case 0x50: {  // generate: number, 01, flag
+        const unsigned char id = r.u8();
+        if (r.u8() != 0x01) Fail(kSwBadParameter);
+        r.u8();
+        if (!r.empty()) Fail(kSwBadLength);
+        if (id != 1 && id != 2) Fail(kSwBadParameter);
+        if (!m_user.verified) Fail(kSwNotVerified);
+        m_keyPairs[id] = MakeEcKey();
+        return Respond(Bytes{id});
+    }
+    case 0x60: {  // remove: kind, number
+        const unsigned char kind = r.u8(), id = r.u8();
+        if (!r.empty()) Fail(kSwBadLength);
+        if (kind != 3 && kind != 4) Fail(kSwBadParameter);
+        if (!m_user.verified) Fail(kSwNotVerified);
+        keyPair(id);
+        m_keyPairs.erase(id);
+        return Respond(kSwOk);
+    }
+    case 0x70: {  // public key: kind, number
+        const unsigned char kind = r.u8(), id = r.u8();
+        if (!r.empty()) Fail(kSwBadLength);
+        if (kind != 1 && kind != 3 && kind != 4) Fail(kSwBadParameter);
+        return Respond(EcPublicXY(keyPair(id)));
+    }
+    case 0x10: {  // lists: 1 every key (number, parameter set 01, 00); 2 the numbers;
+                  // 3 and 4 the key's own entry (4 and 3 bytes)
+        const unsigned char kind = r.u8(), id = r.u8();
+        if (!r.empty()) Fail(kSwBadLength);
+        if (kind < 1 || kind > 4) Fail(kSwBadParameter);
+        Bytes out;
+        for (const auto& k : m_keyPairs) {
+            if (kind == 1) out.insert(out.end(), {k.first, 0x01, 0x00});
+            if (kind == 2) out.push_back(k.first);
+            if (kind == 3 && k.first == id) out.insert(out.end(), {k.first, 0x01, 0x00, 0x00});
+            if (kind == 4 && k.first == id) out.insert(out.end(), {k.first, 0x01, 0x01});
+        }
+        return Respond(out);
+    }
+    default:
+        Fail(kSwWrongP1P2);
+    }
+}
+
+Bytes SimGost2Applet::doHash(const SimApdu& a) {
+    if (a.p1 == 0x30) {
+        const EVP_MD* md = a.p2 == 1 ? EVP_sha256() : a.p2 == 2 ? EVP_sha512() : a.p2 == 3 ? EVP_sha3_256() : nullptr;
+        if (!md || !a.data.empty() || a.hasLe) Fail(kSwBadParameter);
+        m_hash.reset(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+        EVP_DigestInit_ex(m_hash.get(), md, nullptr);
+        return Respond(kSwOk);
+    }
+    if (!m_hash) Fail(kSwRefused);
+    if (a.p1 == 0x40 && a.p2 == 0x00) {
+        if (a.data.empty() || a.hasLe) Fail(kSwBadLength);
+        EVP_DigestUpdate(m_hash.get(), a.data.data(), a.data.size());
+        return Respond(kSwOk);
+    }
+    if (a.p1 == 0x50 && a.p2 == 0x00) {
+        Bytes digest(EVP_MAX_MD_SIZE);
+        unsigned int n = 0;
+        EVP_DigestFinal_ex(m_hash.get(), digest.data(), &n);
+        m_hash.reset();
+        digest.resize(n);
+        return Respond(digest);
+    }
+    Fail(kSwWrongP1P2);
+}
+
+Bytes SimGost2Applet::doSign(const SimApdu& a) {
+    SimReader r(a.data, kSwBadLength);
+    const unsigned char id = r.u8();
+    r.take(r.u8());  // the extra data: the stand-in signature does not use it
+    const Bytes hash = r.take(32);
+    if (!r.empty()) Fail(kSwBadLength);
+    if (!m_user.verified) Fail(kSwNotVerified);
+    Bytes signature;
+    if (!EcSignRaw(keyPair(id), hash, signature)) Fail(kSwNoPreciseDiagnosis);
+    return Respond(signature);
+}
+
+Bytes SimGost2Applet::doAgreement(const SimApdu& a) {
+    SimReader r(a.data, kSwBadLength);
+    const unsigned char id = r.u8(), parameters = r.u8();
+    if (r.u8() != 0x01) Fail(kSwBadParameter);
+    const Bytes peer = r.take(64);
+    const Bytes ukm = r.take(8);
+    if (!r.empty()) Fail(kSwBadLength);
+    if (parameters != 1 && parameters != 2) Fail(kSwBadParameter);
+    if (!m_user.verified) Fail(kSwNotVerified);
+    Bytes shared;
+    if (!EcShared(keyPair(id), peer, shared)) Fail(kSwBadParameter);
+    shared.insert(shared.end(), ukm.begin(), ukm.end());
+    Bytes out(64);
+    EVP_Digest(shared.data(), shared.size(), out.data(), nullptr, EVP_sha512(), nullptr);
+    return Respond(out);
 }
 
 }  // namespace cardsim

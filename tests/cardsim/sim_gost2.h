@@ -16,12 +16,14 @@
 #define CARDSIM_SIM_GOST2_H
 
 #include <array>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "sim_applet.h"
 #include "sim_plain_pin.h"
+#include "sim_rsa.h"
 
 namespace cardsim {
 
@@ -103,6 +105,15 @@ public:
     unsigned char session() const { return m_session; }
     const Bytes& smParameters(unsigned char number) const { return m_smParameters.at(number); }
 
+    // Key pairs by number (1 or 2), made by 80 1C 50 with the user PIN verified.
+    // The card's own algorithms are stood in for by OpenSSL ones of the same
+    // sizes: P-256 keys (public key X || Y, 64 bytes), ECDSA signatures r || s
+    // (64 bytes) over the 32-byte hash as given, and for agreement SHA-512 over
+    // the ECDH shared X followed by the UKM (64 bytes). Hash algorithm 1 is
+    // SHA-256, 2 SHA-512, 3 SHA3-256.
+    Bytes publicKey(unsigned char id) const;  // empty when there is no such key
+    size_t keyCount() const { return m_keyPairs.size(); }
+
 private:
     Bytes doVerify(SimReader& r);
     Bytes doChange(SimReader& r);
@@ -117,6 +128,11 @@ private:
     Bytes doSession(const SimApdu& a);
     Bytes doSecureMessaging(const SimApdu& a);
     Bytes doSetSmInfo(const SimApdu& a, unsigned char type);
+    Bytes doKeys(const SimApdu& a);
+    Bytes doHash(const SimApdu& a);
+    Bytes doSign(const SimApdu& a);
+    Bytes doAgreement(const SimApdu& a);
+    const SimEcKey& keyPair(unsigned char id) const;
     Bytes record(const Node& n) const;
     void needAccess(const Node& file, unsigned char bit) const;
 
@@ -132,6 +148,8 @@ private:
     bool m_smSupport = true;
     unsigned char m_session = kNoSession;
     std::array<Bytes, 5> m_smParameters;  // by number 1..3 (0 and 4 unused)
+    std::map<unsigned char, SimEcKey> m_keyPairs;
+    std::shared_ptr<EVP_MD_CTX> m_hash;  // the hash begun by 80 3E 30, if any
     Bytes m_smChallenge;
 };
 

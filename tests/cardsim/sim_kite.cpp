@@ -82,6 +82,12 @@ SimKiteApplet::SimKiteApplet(bool kite4, bool fips) : m_kite4(kite4), m_fips(fip
     serial = {0x4B, 0x54, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60};
     m_tree.putFolder(kAppFolder, kFreeFolder);
     m_tree.putFile(kMarker, Bytes(16, 0x00), kFreeFile);
+    // The PIN file, labels and colour of the mode without FIPS; a FIPS token adds its own folder.
+    m_tree.putFolder(kPinFolder, kFreeFolder);
+    m_tree.putFile(kPinFile, Random(32), kFreeFile);
+    m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0005}, Text("Kite Token", kLabelSize), kFreeFile);
+    m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0002}, Text("Kite Token", kLabelSize), kFreeFile);
+    m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0006}, Bytes{0x02}, kFreeFile);
     if (fips) {
         m_tree.putFolder(kFipsFolder, kFreeFolder);
         m_tree.putFile(kFipsMark, Text("Kite FIPS", kLabelSize), kFreeFile);
@@ -96,11 +102,6 @@ SimKiteApplet::SimKiteApplet(bool kite4, bool fips) : m_kite4(kite4), m_fips(fip
         m_keys[kUser2Fips + 2] = JavaKey(1, unknown, salt());
         m_pins[kUser2Fips].value = unknown;
     } else {
-        m_tree.putFolder(kPinFolder, kFreeFolder);
-        m_tree.putFile(kPinFile, Random(32), kFreeFile);
-        m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0005}, Text("Kite Token", kLabelSize), kFreeFile);
-        m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0002}, Text("Kite Token", kLabelSize), kFreeFile);
-        m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0006}, Bytes{0x02}, kFreeFile);
         m_keys[kAdmin] = PinKey24(kDefaultAdminPin);
         m_pins[kAdmin].value = kDefaultAdminPin;
         putRecord(kAdminRecord, 10, 10);
@@ -211,6 +212,8 @@ Bytes SimKiteApplet::dispatch(const SimApdu& a) {
     case 0x0082: return doAuthenticate(a);
     case 0x0024: return doChangeReference(a);
     case 0x00DA: return doPutData(a);
+    case 0x0022: return doEnvironment(a);
+    case 0x002A: return doDecipher(a);
     case 0x8010:
         ++acknowledgements;
         return Respond(kSwOk);
@@ -480,6 +483,93 @@ Bytes SimKiteApplet::doProtected(const SimApdu& a) {
     if (corruptAnswerMac) mac[0] ^= 0x01;
     SimJavaTlv::put(out, kTagMac, mac);
     return Respond(out);
+}
+
+// ---------------------------------------------------------------- keys
+
+void SimKiteApplet::addKey(uint16_t fid, unsigned char number, const std::string& name, const SimRsaKey& key,
+                           const Bytes& der) {
+    m_numberedKeys[number] = key;
+    m_tree.putFile({0x3F00, 0x6666, 0x6000, fid}, Bytes{number, 0x00, 0x00, 0x00}, kFreeFile);
+    // The size table counts bytes up to FF, in eights above (bit 4000).
+    const size_t bytes = static_cast<size_t>(RsaBits(key) + 7) / 8;
+    const uint16_t entry = bytes > 0xFF ? static_cast<uint16_t>(0x4000 | (bytes / 8)) : static_cast<uint16_t>(bytes);
+    if (m_sizeTable.size() < 2u * number + 2) m_sizeTable.resize(2u * number + 2, 0x00);
+    m_sizeTable[2u * number] = static_cast<unsigned char>(entry & 0xFF);
+    m_sizeTable[2u * number + 1] = static_cast<unsigned char>(entry >> 8);
+    m_tree.putFile({0x3F00, 0x6666, 0x1001, 0x1001}, m_sizeTable, kFreeFile);
+    char tag[8];
+    std::snprintf(tag, sizeof tag, "&%04x", fid);
+    m_index.push_back('=');
+    m_index.insert(m_index.end(), name.begin(), name.end());
+    m_index.insert(m_index.end(), tag, tag + 5);
+    m_tree.putFile({0x3F00, 0x6666, 0x6000, 0xECEC}, m_index, kFreeFile);
+    if (der.empty()) return;
+    // Record: two bytes, the length to the end of the certificate (low byte
+    // first), the certificate, six bytes, a zero, the name, a zero.
+    const size_t length = der.size() + 4;
+    Bytes record = {0x00, 0x00, static_cast<unsigned char>(length & 0xFF), static_cast<unsigned char>(length >> 8)};
+    record.insert(record.end(), der.begin(), der.end());
+    record.insert(record.end(), 7, 0x00);
+    record.insert(record.end(), name.begin(), name.end());
+    record.push_back(0x00);
+    m_tree.putFile({0x3F00, 0x6666, 0x1002, m_nextRecord++}, record, kFreeFile);
+}
+
+void SimKiteApplet::addFipsKey(uint16_t fid, const std::string& name, const SimRsaKey& key, const Bytes& der) {
+    Bytes nameField = {0x05, static_cast<unsigned char>(name.size())};
+    nameField.insert(nameField.end(), name.begin(), name.end());
+    // Six bytes, four fields, the name.
+    Bytes descriptor = {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x01, 0x01, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00};
+    descriptor.insert(descriptor.end(), nameField.begin(), nameField.end());
+    m_tree.putFolder(FidPath{0x3F00, 0x6666, 0x5000, 0x0220, fid}, kFreeFolder);
+    m_tree.putFile(FidPath{0x3F00, 0x6666, 0x5000, 0x0220, fid, 0x0001}, descriptor, kFreeFile);
+    m_objectKeys[FidPath{0x3F00, 0x6666, 0x5000, 0x0220, fid}] = key;
+    if (der.empty()) return;
+    const uint16_t cert = static_cast<uint16_t>(0x1000 | (fid & 0x0FFF));
+    // One byte, one field, the name.
+    Bytes certDescriptor = {0x00, 0x01, 0x01, 0x11};
+    certDescriptor.insert(certDescriptor.end(), nameField.begin(), nameField.end());
+    m_tree.putFolder(FidPath{0x3F00, 0x6666, 0x5000, 0x0220, cert}, kFreeFolder);
+    m_tree.putFile(FidPath{0x3F00, 0x6666, 0x5000, 0x0220, cert, 0x0001}, certDescriptor, kFreeFile);
+    m_tree.putFile(FidPath{0x3F00, 0x6666, 0x5000, 0x0220, cert, 0x0002}, der, kFreeFile);
+}
+
+Bytes SimKiteApplet::doEnvironment(const SimApdu& a) {
+    if (a.p1 == 0x03 && a.p2 == 0xFE) {  // the environment emptied
+        m_environmentKey.reset();
+        return Respond(kSwOk);
+    }
+    if (a.p1 == 0x01 && a.p2 == 0xB8) {  // a Kite key by reference 2b + 3, from 3F00/6666/1001
+        if (m_currentPath != FidPath{0x3F00, 0x6666, 0x1001}) Fail(kSwConditions);
+        if (a.data.size() != 3 || a.data[0] != 0x83 || a.data[1] != 0x01) Fail(kSwWrongData);
+        const unsigned char reference = a.data[2];
+        if (reference < 3 || (reference - 3) % 2) Fail(kSwDataNotFound);
+        auto it = m_numberedKeys.find(static_cast<unsigned char>((reference - 3) / 2));
+        if (it == m_numberedKeys.end()) Fail(kSwDataNotFound);
+        m_environmentKey = it->second;
+        return Respond(kSwOk);
+    }
+    if (a.p1 == 0x03 && a.p2 == 0x33) {  // the key object selected, on a FIPS token
+        auto it = m_objectKeys.find(m_currentPath);
+        if (it == m_objectKeys.end()) Fail(kSwDataNotFound);
+        m_environmentKey = it->second;
+        return Respond(kSwOk);
+    }
+    Fail(kSwWrongP1P2);
+}
+
+Bytes SimKiteApplet::doDecipher(const SimApdu& a) {
+    if (a.p1 != 0x80 || a.p2 != 0x86) Fail(kSwWrongP1P2);
+    // A FIPS token deciphers only under secure messaging, and only for its user.
+    if (m_fips && !m_inProtected) Fail(kSwSecurity);
+    if (!verified(userReference())) Fail(kSwSecurity);
+    if (!m_environmentKey) Fail(kSwConditions);
+    if (a.data.empty() || a.data[0] != 0x00) Fail(kSwWrongData);  // the padding indicator
+    Bytes plain;
+    if (!RsaDecrypt(m_environmentKey, Bytes(a.data.begin() + 1, a.data.end()), plain)) Fail(kSwWrongData);
+    ++decipherCount;
+    return Respond(plain);
 }
 
 }  // namespace cardsim

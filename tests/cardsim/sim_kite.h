@@ -14,6 +14,7 @@
 
 #include "sim_applet.h"
 #include "sim_filetree.h"
+#include "sim_rsa.h"
 
 namespace cardsim {
 
@@ -47,10 +48,12 @@ public:
     void onSelect() override;
     void onDeselect() override;
     Bytes process(const SimApdu& apdu) override;
+    std::string dump() const override { return m_tree.dump(); }
 
     bool fips() const { return m_fips; }
     bool kite4() const { return m_kite4; }
     SimFileTree& tree() { return m_tree; }
+    const SimFileTree& tree() const { return m_tree; }
     const FidPath& currentPath() const { return m_currentPath; }
     // The user reference of the token's mode.
     unsigned char userReference() const { return m_fips ? kUserFips : kUser; }
@@ -65,6 +68,16 @@ public:
     // The host's retry record for the user (or admin) PIN: tries left, limit.
     Bytes hostRecord(bool user = true) const;
     Bytes salt() const;
+
+    // A key to decipher with, in the Kite layout: its key file 3F00/6666/6000/fid
+    // (byte 0 its number), its size-table entry in 3F00/6666/1001/1001, its name
+    // in the index 3F00/6666/6000/ECEC and, when der is given, its certificate
+    // record under 3F00/6666/1002 with the same name.
+    void addKey(uint16_t fid, unsigned char number, const std::string& name, const SimRsaKey& key, const Bytes& der);
+    // The same on a FIPS token: a key object 3F00/6666/5000/0220/fid and a
+    // certificate object 1xxx beside it, their descriptors in tag-length-value fields.
+    void addFipsKey(uint16_t fid, const std::string& name, const SimRsaKey& key, const Bytes& der);
+    size_t decipherCount = 0;
 
     Bytes serial;                       // GET DATA 0181, bytes 10..15
     unsigned char stateFirstByte = 0x00;  // GET DATA 0183
@@ -87,6 +100,8 @@ private:
     Bytes doChangeKey(const SimApdu& a);
     Bytes doPutData(const SimApdu& a);
     Bytes doProtected(const SimApdu& a);
+    Bytes doEnvironment(const SimApdu& a);
+    Bytes doDecipher(const SimApdu& a);
     Bytes dispatch(const SimApdu& a);
 
     Bytes fci(const SimFile& f) const;
@@ -107,6 +122,12 @@ private:
     Bytes m_challenge;
     unsigned char m_session = 0;  // the reference of the login that opened secure messaging
     bool m_inProtected = false;
+    std::map<unsigned char, SimRsaKey> m_numberedKeys;  // Kite keys by number
+    std::map<FidPath, SimRsaKey> m_objectKeys;          // FIPS key objects by folder
+    SimRsaKey m_environmentKey;                         // what the security environment holds
+    Bytes m_index;
+    Bytes m_sizeTable;
+    uint16_t m_nextRecord = 0x0001;
 };
 
 }  // namespace cardsim

@@ -1,6 +1,7 @@
 #include "sim_rsa.h"
 
 #include <openssl/bn.h>
+#include <openssl/ec.h>
 #include <openssl/core_names.h>
 #include <openssl/param_build.h>
 #include <openssl/rsa.h>
@@ -149,6 +150,90 @@ bool RsaVerifyRaw(const SimRsaKey& key, const Bytes& hash, const Bytes& signatur
     Ctx c(key);
     return EVP_PKEY_verify_init(c.p) == 1 && EVP_PKEY_CTX_set_rsa_padding(c.p, RSA_PKCS1_PADDING) == 1 &&
            EVP_PKEY_verify(c.p, signature.data(), signature.size(), hash.data(), hash.size()) == 1;
+}
+
+// ---------------------------------------------------------------- P-256
+
+namespace {
+SimEcKey EcFromXY(const Bytes& xy) {
+    if (xy.size() != 64) return SimEcKey();
+    Bytes point = {0x04};
+    point.insert(point.end(), xy.begin(), xy.end());
+    char group[] = "prime256v1";
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
+                           OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()),
+                           OSSL_PARAM_construct_end()};
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
+    EVP_PKEY* key = nullptr;
+    if (EVP_PKEY_fromdata_init(ctx) != 1 || EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params) != 1) key = nullptr;
+    EVP_PKEY_CTX_free(ctx);
+    if (!key) return SimEcKey();
+    // fromdata does not check that the point lies on the curve.
+    EVP_PKEY_CTX* check = EVP_PKEY_CTX_new(key, nullptr);
+    const bool ok = EVP_PKEY_public_check(check) == 1;
+    EVP_PKEY_CTX_free(check);
+    if (!ok) {
+        EVP_PKEY_free(key);
+        return SimEcKey();
+    }
+    return SimEcKey(key, EVP_PKEY_free);
+}
+}  // namespace
+
+SimEcKey MakeEcKey() { return Own(EVP_EC_gen("P-256")); }
+
+Bytes EcPublicXY(const SimEcKey& key) {
+    Bytes point(65);
+    size_t n = 0;
+    if (EVP_PKEY_get_octet_string_param(key.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size(), &n) != 1 ||
+        n != 65)
+        throw std::runtime_error("OpenSSL: no EC point");
+    return Bytes(point.begin() + 1, point.end());
+}
+
+bool EcSignRaw(const SimEcKey& key, const Bytes& hash, Bytes& signature) {
+    Ctx c(key);
+    size_t n = 0;
+    if (EVP_PKEY_sign_init(c.p) != 1 || EVP_PKEY_sign(c.p, nullptr, &n, hash.data(), hash.size()) != 1) return false;
+    Bytes der(n);
+    if (EVP_PKEY_sign(c.p, der.data(), &n, hash.data(), hash.size()) != 1) return false;
+    const unsigned char* p = der.data();
+    ECDSA_SIG* sig = d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(n));
+    if (!sig) return false;
+    signature.assign(64, 0);
+    BN_bn2binpad(ECDSA_SIG_get0_r(sig), signature.data(), 32);
+    BN_bn2binpad(ECDSA_SIG_get0_s(sig), signature.data() + 32, 32);
+    ECDSA_SIG_free(sig);
+    return true;
+}
+
+bool EcVerifyRaw(const Bytes& publicXY, const Bytes& hash, const Bytes& signature) {
+    const SimEcKey key = EcFromXY(publicXY);
+    if (!key || signature.size() != 64) return false;
+    ECDSA_SIG* sig = ECDSA_SIG_new();
+    ECDSA_SIG_set0(sig, BN_bin2bn(signature.data(), 32, nullptr), BN_bin2bn(signature.data() + 32, 32, nullptr));
+    unsigned char* der = nullptr;
+    const int n = i2d_ECDSA_SIG(sig, &der);
+    ECDSA_SIG_free(sig);
+    Ctx c(key);
+    const bool ok = n > 0 && EVP_PKEY_verify_init(c.p) == 1 &&
+                    EVP_PKEY_verify(c.p, der, static_cast<size_t>(n), hash.data(), hash.size()) == 1;
+    OPENSSL_free(der);
+    return ok;
+}
+
+bool EcShared(const SimEcKey& key, const Bytes& peerXY, Bytes& shared) {
+    const SimEcKey peer = EcFromXY(peerXY);
+    if (!peer) return false;
+    Ctx c(key);
+    size_t n = 0;
+    if (EVP_PKEY_derive_init(c.p) != 1 || EVP_PKEY_derive_set_peer(c.p, peer.get()) != 1 ||
+        EVP_PKEY_derive(c.p, nullptr, &n) != 1)
+        return false;
+    shared.assign(n, 0);
+    if (EVP_PKEY_derive(c.p, shared.data(), &n) != 1) return false;
+    shared.resize(n);
+    return true;
 }
 
 }  // namespace cardsim

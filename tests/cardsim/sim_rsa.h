@@ -1,5 +1,6 @@
-// RSA keys and X.509 certificates for the simulated cards, all made by
-// OpenSSL: the card side deciphers and signs with them, tests encrypt and
+// RSA keys and X.509 certificates for the simulated cards, and the elliptic-
+// curve keys that stand in for a card's own algorithms, all made by OpenSSL:
+// the card side deciphers, signs and agrees keys with them, tests encrypt and
 // verify with them. Nothing here comes from the library under test.
 #ifndef CARDSIM_SIM_RSA_H
 #define CARDSIM_SIM_RSA_H
@@ -41,6 +42,16 @@ bool RsaDecrypt(const SimRsaKey& key, const Bytes& cipher, Bytes& plain);
 // PKCS#1 v1.5 signature over a hash given as it is (no DigestInfo added), and its check.
 bool RsaSignRaw(const SimRsaKey& key, const Bytes& hash, Bytes& signature);
 bool RsaVerifyRaw(const SimRsaKey& key, const Bytes& hash, const Bytes& signature);
+
+// P-256 keys: the public key as X || Y (64 bytes), signatures as r || s (64
+// bytes) over a 32-byte hash taken as it is, and the ECDH shared X (32 bytes).
+typedef std::shared_ptr<EVP_PKEY> SimEcKey;
+SimEcKey MakeEcKey();
+Bytes EcPublicXY(const SimEcKey& key);
+bool EcSignRaw(const SimEcKey& key, const Bytes& hash, Bytes& signature);
+bool EcVerifyRaw(const Bytes& publicXY, const Bytes& hash, const Bytes& signature);
+// False when the peer's point is not on the curve.
+bool EcShared(const SimEcKey& key, const Bytes& peerXY, Bytes& shared);
 
 }  // namespace cardsim
 

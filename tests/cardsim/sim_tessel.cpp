@@ -442,7 +442,13 @@ Bytes SimTesselApplet::dispatch(const SimApdu& a) {
     case 0x802C: return doPrepare(a);
     case 0x8024:
     case 0x1024: return doChange(a, false);
-    case 0x8048: return a.p2 == 0x80 ? doAgreement(a) : doFingers(a);
+    case 0x8048:
+        if (a.p2 == 0x80) return doAgreement(a);
+        // With a key selected the same command reads its public key.
+        return a.p1 == 0x00 && a.p2 == 0x00 && selectedKey() >= 0 ? doPublicKey(a) : doFingers(a);
+    case 0x0047: return doGenerate(a);
+    case 0x002A:
+    case 0x102A: return doKeyOperation(a);
     case 0x8086: return doHostValue(a);
     case 0x1022: return doMatch(a);
     case 0x0022: return a.p1 == 0x03 ? doTicketLogin(a) : doMatch(a);
@@ -557,7 +563,20 @@ Bytes SimTesselApplet::doCreate(const SimApdu& a) {
     for (const Tlv& e : t)
         if (e.tag != kTagFid && e.tag != kTagSize && e.tag != kTagAccess && e.tag != kTagName) PutBer(node->extra, e.tag, e.value);
     node->parent = &dir;
+    // A key file with its key parts (71) is a key of the key folder.
+    const Bytes* keyParts = Find(t, 0x71);
+    const bool keyImport = a.p1 == 0x08 && keyParts && pathOf(&dir) == kKeyDir && (id & 0xFF00) == 0x0200;
     dir.children.push_back(std::move(node));
+    if (keyImport) {
+        std::vector<Tlv> parts;
+        if (!ParseBer(*keyParts, parts)) Fail(kSwWrongData);
+        const Bytes *e = Find(parts, 0x90), *n = Find(parts, 0x91), *d = Find(parts, 0x92);
+        if (!e || !n || !d) Fail(kSwWrongData);
+        const SimRsaKey key = RsaKeyFromParts(*n, *e, *d);
+        const unsigned char nn = static_cast<unsigned char>(id & 0xFF);
+        m_rsaKeys[nn] = key;
+        keyFiles(nn, static_cast<size_t>(RsaBits(key) + 7) / 8);
+    }
     return Respond(kSwOk);
 }
 
@@ -745,6 +764,19 @@ Bytes SimTesselApplet::doChange(const SimApdu& a, bool secure) {
     if (m_chainedIns == a.ins) body.swap(m_chained);
     m_chained.clear();
     body.insert(body.end(), a.data.begin(), a.data.end());
+
+    // A new PIN: 62 81 (L+2) 81 L PIN, the inner length one byte whatever its value.
+    if (body.size() >= 6 && body[0] == kTagFcp && body[1] == 0x81 && body[2] == body.size() - 3 && body[3] == 0x81 &&
+        body[4] == body.size() - 5) {
+        // It travels under secure messaging only.
+        if (!secure) Fail(kSwSecurity);
+        SimTesselPin& p = currentPin();
+        if (!p.verified && !m_unblockArmed) Fail(kSwSecurity);
+        p.value.assign(body.begin() + 5, body.end());
+        p.triesLeft = p.limit;
+        m_unblockArmed = false;
+        return Respond(kSwOk);
+    }
     const std::vector<Tlv> t = Template(body);
 
     if (const Bytes* erase = Find(t, kTagFingers)) {
@@ -763,14 +795,7 @@ Bytes SimTesselApplet::doChange(const SimApdu& a, bool secure) {
         m_fingers[(*finger)[0]] = SimTesselFinger{*first, *second};
         return Respond(kSwOk);
     }
-    // A new PIN travels under secure messaging only.
-    if (!secure || t.size() != 1) Fail(kSwSecurity);
-    SimTesselPin& p = currentPin();
-    if (!p.verified && !m_unblockArmed) Fail(kSwSecurity);
-    p.value = *first;
-    p.triesLeft = p.limit;
-    m_unblockArmed = false;
-    return Respond(kSwOk);
+    Fail(kSwWrongData);
 }
 
 // ---------------------------------------------------------------- biometrics
@@ -930,6 +955,119 @@ Bytes SimTesselApplet::doProtected(const SimApdu& a) {
     m_nextCounter = 1;
     if (inner.cla == 0x80 && inner.ins == 0x24) return doChange(inner, true);
     return dispatch(inner);
+}
+
+// ---------------------------------------------------------------- RSA keys
+
+void SimTesselApplet::keyFiles(unsigned char nn, size_t size) {
+    const Bytes access = find(kKeyDir)->access;
+    if (!find({0x3F00, 0x3000, 0x3002, static_cast<uint16_t>(0x0200 | nn)}))
+        putFile({0x3F00, 0x3000, 0x3002, static_cast<uint16_t>(0x0200 | nn)}, Bytes(), access);
+    const uint16_t attributes = static_cast<uint16_t>(((nn | 0x40) + 1) & 0xFF);
+    if (SimTesselNode* f = find({0x3F00, 0x3000, 0x3002, attributes}))
+        f->content.assign(size, 0x00);
+    else
+        putFile({0x3F00, 0x3000, 0x3002, attributes}, Bytes(size, 0x00), access);
+}
+
+namespace {
+// An attribute file: seven header bytes, then the certificate record 00 11 00 LL LL.
+Bytes CertificateAttributes(const Bytes& der) {
+    Bytes out = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x11, 0x00};
+    PutBe16(out, static_cast<uint16_t>(der.size()));
+    out.insert(out.end(), der.begin(), der.end());
+    out.insert(out.end(), {0xFF, 0xFF});
+    return out;
+}
+}  // namespace
+
+void SimTesselApplet::addKey(unsigned char nn, const SimRsaKey& key, const Bytes& der) {
+    m_rsaKeys[nn] = key;
+    keyFiles(nn, static_cast<size_t>(RsaBits(key) + 7) / 8);
+    if (!der.empty()) addCertificate(static_cast<uint16_t>((nn & 0xBF) | 0x8400), der);
+}
+
+void SimTesselApplet::addCertificate(uint16_t fid, const Bytes& der) {
+    putFile({0x3F00, 0x3000, 0x3001, fid}, CertificateAttributes(der), find({0x3F00, 0x3000, 0x3001})->access);
+}
+
+SimRsaKey SimTesselApplet::key(unsigned char nn) const {
+    auto it = m_rsaKeys.find(nn);
+    return it == m_rsaKeys.end() ? SimRsaKey() : it->second;
+}
+
+int SimTesselApplet::selectedKey() const {
+    if (!m_current || m_currentPin >= 0 || !m_current->parent || pathOf(m_current->parent) != kKeyDir) return -1;
+    const uint16_t fid = m_current->fid;
+    // The key file 02nn, or the attribute file (nn OR 40) + 1.
+    const int nn = (fid & 0xFF00) == 0x0200 ? (fid & 0xFF) : (fid & 0xFF00) == 0 ? ((fid - 1) & 0xBF) : -1;
+    return nn >= 0 && m_rsaKeys.count(static_cast<unsigned char>(nn)) ? nn : -1;
+}
+
+Bytes SimTesselApplet::doPublicKey(const SimApdu& a) {
+    const SimRsaKey k = key(static_cast<unsigned char>(selectedKey()));
+    Bytes inner;
+    PutBer(inner, 0x81, RsaModulus(k));
+    PutBer(inner, 0x82, RsaPublicExponent(k));
+    Bytes out = {0x7F, 0x49};
+    Bytes wrapped;
+    PutBer(wrapped, 0x00, inner);  // the length as a template takes it, after a placeholder tag
+    out.insert(out.end(), wrapped.begin() + 1, wrapped.end());
+    // Whole, even past 256 bytes (a 2048-bit key): the host reads it with no
+    // GET RESPONSE of its own, as the terminal's transport collects the pieces.
+    (void)a;
+    return Respond(out);
+}
+
+Bytes SimTesselApplet::doGenerate(const SimApdu& a) {
+    if (a.p1 != 0x00 || a.p2 != 0x00) Fail(kSwWrongP1P2);
+    // AC {80 01 number, 81 03 exponent}: only 65537.
+    std::vector<Tlv> outer, t;
+    if (!ParseBer(a.data, outer) || outer.size() != 1 || outer[0].tag != 0xAC || !ParseBer(outer[0].value, t))
+        Fail(kSwWrongData);
+    const Bytes* id = Find(t, 0x80);
+    const Bytes* exponent = Find(t, 0x81);
+    if (!id || id->size() != 1 || !exponent || *exponent != Bytes{0x01, 0x00, 0x01}) Fail(kSwWrongData);
+    needAccess(find(kKeyDir)->access, 1);
+    m_rsaKeys[(*id)[0]] = MakeRsaKey(1024);
+    keyFiles((*id)[0], 128);
+    return Respond(kSwOk);
+}
+
+Bytes SimTesselApplet::doKeyOperation(const SimApdu& a) {
+    const bool decipher = a.p1 == 0x80 && a.p2 == 0x0C;
+    const bool sign = a.p1 == 0x9E && a.p2 == 0x8A;
+    if (!decipher && !sign) Fail(kSwWrongP1P2);
+    if (a.cla == 0x10) {  // a piece of a chain: kept until the last
+        if (!m_chained.empty() && m_chainedIns != a.ins) m_chained.clear();
+        m_chainedIns = a.ins;
+        m_chained.insert(m_chained.end(), a.data.begin(), a.data.end());
+        return Respond(kSwOk);
+    }
+    Bytes body;
+    if (m_chainedIns == a.ins) body.swap(m_chained);
+    m_chained.clear();
+    body.insert(body.end(), a.data.begin(), a.data.end());
+    const SimTesselPin* user = pin(m_userRef);
+    if (!user || !user->verified) Fail(kSwSecurity);
+    const int nn = selectedKey();
+    if (nn < 0) Fail(kSwConditions);
+    std::vector<Tlv> t;
+    if (!ParseBer(body, t)) Fail(kSwWrongData);
+    const Bytes* value = Find(t, decipher ? 0x82 : 0x80);
+    if (!value) Fail(kSwWrongData);
+    Bytes result;
+    const SimRsaKey k = key(static_cast<unsigned char>(nn));
+    if (decipher) {
+        if (!RsaDecrypt(k, *value, result)) Fail(kSwWrongData);
+        Bytes out;
+        PutBer(out, 0x80, result);
+        result.swap(out);
+    } else if (!RsaSignRaw(k, *value, result)) {
+        Fail(kSwWrongData);
+    }
+    ++keyOperations;
+    return answer(result, a);
 }
 
 }  // namespace cardsim

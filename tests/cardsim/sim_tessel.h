@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "sim_applet.h"
+#include "sim_rsa.h"
 
 namespace cardsim {
 
@@ -77,6 +78,18 @@ public:
     std::string dump() const override;
     void setInfoMark(unsigned char mark);
     void setInfoSize(size_t size);
+    // RSA keys in the key folder: key 02nn with its attribute file (nn OR 40) + 1
+    // of the key's size and, when der is given, the certificate attribute file
+    // 3F00/3000/3001/((nn AND BF) OR 8400). Keys made by 00 47 or imported by
+    // 00 E0 08 00 (90 public exponent, 91 modulus, 92 private exponent) land
+    // here too. The key a command uses is that of the key or attribute file
+    // selected last.
+    void addKey(unsigned char nn, const SimRsaKey& key, const Bytes& der);
+    // A certificate attribute file of its own (FID 84xx with bit 40 set).
+    void addCertificate(uint16_t fid, const Bytes& der);
+    SimRsaKey key(unsigned char nn) const;
+    size_t keyOperations = 0;  // deciphers and signatures made
+
     Bytes serial;
     Bytes version = {0x02, 0x01, 0x00, 0x05};
     uint32_t memoryTotal = 0x10000;
@@ -119,6 +132,12 @@ private:
     Bytes doFingers(const SimApdu& a);
     Bytes doMatch(const SimApdu& a);
     Bytes doTicketLogin(const SimApdu& a);
+    Bytes doPublicKey(const SimApdu& a);
+    Bytes doGenerate(const SimApdu& a);
+    Bytes doKeyOperation(const SimApdu& a);
+    void keyFiles(unsigned char nn, size_t size);
+    // The number of the key whose key or attribute file is selected; -1 for none.
+    int selectedKey() const;
 
     Bytes fcp(const SimTesselNode& n) const;
     Bytes pinFcp(unsigned char reference) const;
@@ -163,6 +182,7 @@ private:
     unsigned char m_splitSw1 = 0x61;
     bool m_endless = false;
     std::vector<unsigned char> m_dropTags;
+    std::map<unsigned char, SimRsaKey> m_rsaKeys;
 };
 
 }  // namespace cardsim

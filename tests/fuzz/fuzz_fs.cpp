@@ -21,14 +21,6 @@ template <class FS, class Error> struct FuzzApplet : IApplet {
     }
 };
 
-libapdu::path ReadPath(FuzzInput& in) {
-    libapdu::path p;
-    const size_t n = in.u8() % 6;
-    if (in.u8() & 1) p.push_back(0x3F00);
-    for (size_t i = 0; i < n; ++i) p.push_back(in.be16());
-    return p;
-}
-
 // `family`: the Java family's facet, whose current path is checked; null for the others.
 void Run(IApplet& applet, FuzzSender& card, CFSJavaFamily* family) {
     FuzzInput& in = card.input();
@@ -37,7 +29,7 @@ void Run(IApplet& applet, FuzzSender& card, CFSJavaFamily* family) {
         const uint8_t op = in.u8();
         switch (op % 9) {
             case 0: {
-                const libapdu::path p = ReadPath(in);
+                const libapdu::path p = FuzzPath(in);
                 if (Designed([&] { fs->select(p); }) && family) {
                     // A select that succeeded leaves the path it was asked for, from the root.
                     const libapdu::path& now = family->currentPath();

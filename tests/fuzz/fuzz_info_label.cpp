@@ -3,6 +3,7 @@
 // its arguments and the card's answers read in turn from the input.
 #include "appfs/fs_heron.h"
 #include "appfs/fs_java.h"
+#include "appfs/fs_tessel.h"
 #include "appfs/fs_wren.h"
 #include "apperror/apperror.h"
 #include "appinfo/info_heron.h"
@@ -103,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         default:
             if (card.input().u8() & 1)
-                Run<FuzzApplet<CErrorTessel, CFSJava, CInfoTessel, CLabelTessel>>(card, [](IApplet&) {});
+                Run<FuzzApplet<CErrorTessel, CFSTessel, CInfoTessel, CLabelTessel>>(card, [](IApplet&) {});
             else
                 Run<FuzzApplet<CErrorWren, CFSWren, CInfoWren, CLabelWren>>(card, [](IApplet&) {});
             break;

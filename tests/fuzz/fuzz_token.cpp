@@ -33,6 +33,16 @@ void Facets(IToken& token, FuzzInput& in) {
     Designed([&] { (void)token.crypto()->info(); });
     Designed([&] { (void)token.crypto()->decrypt(TBytes(in.u8(), 0x01)); });
     Designed([&] { (void)token.crypto()->provider(in.u8() & 1 ? 0x1001 : in.u8()); });
+    Designed([&] { (void)token.crypto()->genKeyPair(in.u8() % 3, in.u8() & 1); });
+    Designed([&] { (void)token.crypto()->getPublicKey(in.u8() % 5, in.u8()); });
+    Designed([&] { (void)token.crypto()->getListCryptObjects(in.u8() % 5, in.u8()); });
+    Designed([&] {
+        token.crypto()->startHash(in.u8() % 4);
+        token.crypto()->continueHash(TBytes(1 + in.u8(), 0x5A));
+        (void)token.crypto()->finishHash();
+    });
+    Designed([&] { (void)token.crypto()->signUseHashData(in.u8() % 3, TBytes(in.u8() % 4), TBytes(32, 0x11)); });
+    Designed([&] { (void)token.crypto()->genAgreementKey(TBytes(64, 0x22), TBytes(8, 0x33), 1, in.u8() % 3, in.u8() & 1); });
     Designed([&] { token.switchToFileSystem(in.u8()); });
 }
 
@@ -50,7 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     Facets(*token, in);
     Designed([&] { (void)token->checkIfExist(0x2001); });
-    Designed([&] { token->selectApplet(in.u8() & 1 ? 0x2204 : 0x2001); });
+    // Activation with init, of a family picked by the input.
+    static const unsigned short kInit[] = {0x2204, 0x2001, 0x2202, 0x2206};
+    Designed([&] { token->selectApplet(kInit[in.u8() % 4]); });
     Facets(*token, in);
     return 0;
 }

@@ -37,7 +37,8 @@ TEST(AppletTessel, TheConstructorInstallsTheFamilysFacetsWithoutTraffic) {
     EXPECT_NE(dynamic_cast<CCryTessel*>(a.crypto()), nullptr);
     EXPECT_NE(dynamic_cast<CFSTessel*>(a.fs()), nullptr);
     EXPECT_EQ(CodeOf([&] { a.session()->endSession(); }), 0xFACE);
-    EXPECT_EQ(CodeOf([&] { a.crypto()->select({0x3F00}); }), 0xFACE);
+    // Neither a key nor a certificate: refused before anything is sent.
+    EXPECT_EQ(CodeOf([&] { a.crypto()->select({0x3F00}); }), 0x6A82);
     EXPECT_TRUE(card.sent.empty());
 }
 

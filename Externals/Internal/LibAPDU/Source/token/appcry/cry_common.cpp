@@ -67,6 +67,21 @@ DerSpan Find(const TBytes& der, const DerSpan& within, unsigned int wanted, int 
 
 CCryFinder::~CCryFinder() = default;
 
+namespace {
+// A container of a key that lives on the card: its description, a placeholder private key.
+CCryptoInfo KeyContainer(const CCryptoInfo& key) {
+    CCryptoInfo c;
+    c.provider = key.provider;
+    c.keyLength = key.keyLength;
+    c.pinReference = key.pinReference;
+    c.name = key.name;
+    c.flags = key.flags;
+    c.path = key.path;
+    c.privateKey.assign(key.keyLength, 0);
+    return c;
+}
+}  // namespace
+
 void CCryFinder::unite() {
     std::vector<bool> keyPaired(keys.size(), false);
     std::vector<bool> certPaired(certs.size(), false);
@@ -74,31 +89,14 @@ void CCryFinder::unite() {
         for (size_t c = 0; c < certs.size(); ++c) {
             if (keys[k].name != certs[c].name) continue;
             keyPaired[k] = certPaired[c] = true;
-            CCryptoInfo pair;
-            pair.provider = keys[k].provider;
-            pair.keyLength = keys[k].keyLength;
-            pair.pinReference = keys[k].pinReference;
-            pair.name = keys[k].name;
-            pair.flags = keys[k].flags;
-            pair.path = keys[k].path;
+            CCryptoInfo pair = KeyContainer(keys[k]);
             pair.certificate = certs[c].certificate;
             pair.modulus = extractPublicKeyFromCert(certs[c].certificate);
-            pair.privateKey.assign(keys[k].keyLength, 0);
             united.push_back(std::move(pair));
         }
     }
-    for (size_t k = 0; k < keys.size(); ++k) {
-        if (keyPaired[k]) continue;
-        CCryptoInfo lone;
-        lone.provider = keys[k].provider;
-        lone.keyLength = keys[k].keyLength;
-        lone.pinReference = keys[k].pinReference;
-        lone.name = keys[k].name;
-        lone.flags = keys[k].flags;
-        lone.path = keys[k].path;
-        lone.privateKey.assign(keys[k].keyLength, 0);
-        united.push_back(std::move(lone));
-    }
+    for (size_t k = 0; k < keys.size(); ++k)
+        if (!keyPaired[k]) united.push_back(KeyContainer(keys[k]));
     for (size_t c = 0; c < certs.size(); ++c) {
         if (certPaired[c]) continue;
         CCryptoInfo lone;
@@ -111,6 +109,65 @@ void CCryFinder::unite() {
         lone.keyLength = static_cast<unsigned short>(lone.modulus.size());
         lone.pinReference = 0;
         united.push_back(std::move(lone));
+    }
+}
+
+// ---------------------------------------------------------------- container facets
+
+CCryContainers::CCryContainers(IApplet* applet, const wchar_t* source, std::vector<unsigned short> keySizes)
+    : CCryCommon(applet), m_source(source) {
+    m_providerInfo.id = 0x1001;
+    m_providerInfo.keySizes = std::move(keySizes);
+    m_providerInfo.flags = 3;
+}
+
+void CCryContainers::raise(unsigned short code, unsigned long line) const { ExternalRaise(code, m_source, line); }
+
+void CCryContainers::init() {
+    if (m_initialised) return;
+    m_initialised = true;  // set first: a search that fails is not repeated
+    std::unique_ptr<CCryFinder> finder = makeFinder(adapter());
+    finder->getcerts();
+    finder->getkeys();
+    finder->unite();
+    m_containerList = finder->containers();
+}
+
+std::vector<path> CCryContainers::list(unsigned short) {
+    init();
+    std::vector<path> out;
+    out.reserve(m_containerList.size());
+    for (const CCryptoInfo& c : m_containerList) out.push_back(c.path);
+    return out;
+}
+
+void CCryContainers::selectContainer(const path& p) {
+    init();
+    if (p.empty()) raise(kSwNotFound, __LINE__);
+    m_current = CCryptoInfo();
+    for (const CCryptoInfo& c : m_containerList)
+        if (c.path == p) m_current = c;  // the last one with the path wins
+    if (m_current.path != p) {
+        m_current = CCryptoInfo();
+        raise(kSwNotFound, __LINE__);
+    }
+}
+
+CCryptoInfo CCryContainers::info() { return m_current; }
+
+TBytes CCryContainers::encrypt(const TBytes&) { raise(kErrNotSupported, __LINE__); }
+
+CProviderInfo CCryContainers::provider(unsigned short id) {
+    if (id != m_providerInfo.id) raise(kErrNotSupported, __LINE__);
+    return m_providerInfo;
+}
+
+std::vector<unsigned short> ListChildren(CAdapter& a, const path& folder, unsigned char kind) {
+    try {
+        a.fs->select(folder);
+        return a.fs->list(kind);
+    } catch (const IException&) {
+        return std::vector<unsigned short>();
     }
 }
 

@@ -3,6 +3,8 @@
 #ifndef LIBAPDU_CRY_COMMON_H
 #define LIBAPDU_CRY_COMMON_H
 
+#include <memory>
+
 #include "libapdu.internal.h"
 
 namespace libapdu {
@@ -40,6 +42,41 @@ public:
     std::vector<CCryptoInfo> keys;
     std::vector<CCryptoInfo> united;
 };
+
+// The facets that discover their containers once, through a finder, and keep
+// them for their life: listing by path, selection by path, the description of
+// the selection and the provider record. Errors carry the family's source.
+class CCryContainers : public CCryCommon {
+public:
+    CCryptoInfo info() override;
+    std::vector<path> list(unsigned short) override;
+    TBytes encrypt(const TBytes&) override;
+    CProviderInfo provider(unsigned short id) override;
+
+    // Discovers the containers, once: a search that failed is not repeated.
+    void init();
+
+protected:
+    CCryContainers(IApplet* applet, const wchar_t* source, std::vector<unsigned short> keySizes);
+    virtual std::unique_ptr<CCryFinder> makeFinder(const CAdapter& adapter) const = 0;
+    // After init, makes the container with this path current (the last one with
+    // it wins). An empty path raises 6A82 and keeps the selection; a path no
+    // container has raises 6A82 and leaves nothing selected.
+    void selectContainer(const path& p);
+    [[noreturn]] void raise(unsigned short code, unsigned long line) const;
+
+    CProviderInfo m_providerInfo;
+    CCryptoInfo m_current;
+
+private:
+    const wchar_t* m_source;
+    std::vector<CCryptoInfo> m_containerList;
+    bool m_initialised = false;
+};
+
+// The children of one kind (1 files, 2 folders) of a card folder; none when the
+// folder cannot be selected or listed.
+std::vector<unsigned short> ListChildren(CAdapter& a, const path& folder, unsigned char kind);
 
 // The RSA modulus of a DER X.509 certificate: the content of the INTEGER in the
 // subject public key, less the 00 that keeps a modulus with its top bit set

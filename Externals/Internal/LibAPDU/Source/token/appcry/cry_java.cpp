@@ -82,14 +82,7 @@ void CJavaFamilyFinder::skip_field(TBytes& buf) {
 }
 
 void CJavaFamilyFinder::getcerts() {
-    std::vector<unsigned short> ids;
-    try {
-        m_adapter.fs->select(objectDirectory());
-        ids = m_adapter.fs->list(2);
-    } catch (const IException&) {
-        return;
-    }
-    for (unsigned short fid : ids) {
+    for (unsigned short fid : ListChildren(m_adapter, objectDirectory(), 2)) {
         if (!IsObject(fid, 0x1000)) continue;
         CCryptoInfo object;
         object.provider = kProviderRsa;
@@ -116,14 +109,7 @@ void CJavaFamilyFinder::getcerts() {
 }
 
 void CJavaFamilyFinder::getkeys() {
-    std::vector<unsigned short> ids;
-    try {
-        m_adapter.fs->select(objectDirectory());
-        ids = m_adapter.fs->list(2);
-    } catch (const IException&) {
-        return;
-    }
-    for (unsigned short fid : ids) {
+    for (unsigned short fid : ListChildren(m_adapter, objectDirectory(), 2)) {
         if (!IsObject(fid, 0x3000)) continue;
         CCryptoInfo object;
         object.provider = kProviderRsa;
@@ -156,40 +142,10 @@ CJavaFinder::CJavaFinder(const CAdapter& adapter) : CJavaFamilyFinder(adapter, t
 // ---------------------------------------------------------------- facet
 
 CCryJavaFamily::CCryJavaFamily(IApplet* applet, const JavaCryCommands& commands, const wchar_t* source)
-    : CCryCommon(applet), m_cmd(commands), m_source(source) {
-    m_providerInfo.id = kProviderRsa;
-    m_providerInfo.keySizes = {kShortKey, kLongKey};
-    m_providerInfo.flags = 3;
-}
-
-void CCryJavaFamily::raise(unsigned short code, unsigned long line) const { ExternalRaise(code, m_source, line); }
-
-void CCryJavaFamily::init() {
-    if (m_initialised) return;
-    // Set first: a search that fails is not repeated.
-    m_initialised = true;
-    std::unique_ptr<CCryFinder> finder = makeFinder(adapter());
-    finder->getcerts();
-    finder->getkeys();
-    finder->unite();
-    m_containerList = finder->containers();
-}
-
-std::vector<path> CCryJavaFamily::list(unsigned short) {
-    init();
-    std::vector<path> out;
-    out.reserve(m_containerList.size());
-    for (const CCryptoInfo& c : m_containerList) out.push_back(c.path);
-    return out;
-}
+    : CCryContainers(applet, source, {kShortKey, kLongKey}), m_cmd(commands) {}
 
 void CCryJavaFamily::select(path p) {
-    init();
-    if (p.empty()) raise(kSwNotFound, __LINE__);
-    m_current = CCryptoInfo();
-    for (const CCryptoInfo& c : m_containerList)
-        if (c.path == p) m_current = c;  // the last one with the path wins
-    if (m_current.path != p) raise(kSwNotFound, __LINE__);
+    selectContainer(p);
     if (!IsObject(p.back(), 0x3000)) return;  // a certificate alone: nothing on the card
     applet()->fs()->select(p);
     readKeySize();
@@ -243,15 +199,6 @@ TBytes CCryJavaFamily::decrypt(const TBytes& data) {
     CheckSW(applet(), reply.get());
     reply.get().resize(ResponseDataSize(reply.get()));
     return JavaCryTlvValue(reply.get(), 2, kTagData);
-}
-
-TBytes CCryJavaFamily::encrypt(const TBytes&) { raise(kErrNotSupported, __LINE__); }
-
-CCryptoInfo CCryJavaFamily::info() { return m_current; }
-
-CProviderInfo CCryJavaFamily::provider(unsigned short id) {
-    if (id != kProviderRsa) raise(kErrNotSupported, __LINE__);
-    return m_providerInfo;
 }
 
 CCryJava::CCryJava(IApplet* applet) : CCryJavaFamily(applet, kJavaCommands, kSource) {}

@@ -5,8 +5,6 @@
 #ifndef LIBAPDU_CRY_JAVA_H
 #define LIBAPDU_CRY_JAVA_H
 
-#include <memory>
-
 #include "appcry/cry_common.h"
 
 namespace libapdu {
@@ -49,17 +47,10 @@ struct JavaCryCommands {
     bool checkBeforeDecipher;  // data below the modulus, and a key selected
 };
 
-class CCryJavaFamily : public CCryCommon {
+class CCryJavaFamily : public CCryContainers {
 public:
     void select(path p) override;
-    CCryptoInfo info() override;
-    std::vector<path> list(unsigned short) override;
-    TBytes encrypt(const TBytes&) override;
     TBytes decrypt(const TBytes& data) override;
-    CProviderInfo provider(unsigned short id) override;
-
-    // Discovers the containers of the card, once for the life of the facet.
-    void init();
 
     // The key of the selected object; the applets know no other key reference.
     static constexpr unsigned char kKeyReference = 0x31;
@@ -68,19 +59,12 @@ public:
 
 protected:
     CCryJavaFamily(IApplet* applet, const JavaCryCommands& commands, const wchar_t* source);
-    virtual std::unique_ptr<CCryFinder> makeFinder(const CAdapter& adapter) const = 0;
 
 private:
-    [[noreturn]] void raise(unsigned short code, unsigned long line) const;
     void readKeySize();
     void readKeyData();
 
     const JavaCryCommands& m_cmd;
-    const wchar_t* m_source;
-    CProviderInfo m_providerInfo;
-    CCryptoInfo m_current;
-    std::vector<CCryptoInfo> m_containerList;
-    bool m_initialised = false;
 };
 
 class CCryJava : public CCryJavaFamily {

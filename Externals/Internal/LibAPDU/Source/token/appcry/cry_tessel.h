@@ -1,17 +1,43 @@
-// Crypto facet of the Tessel applet. The key operations are not offered yet:
-// every operation answers FACE. It reaches the file system through the applet
-// at the time of each call, since the applet installs the file system after it.
+// Crypto facet of the Tessel applet: RSA key files in the key folder
+// 3F00/3000/3002 with attribute files beside them, certificates in attribute
+// files of 3F00/3000/3001. No finder: every selection reads the card afresh,
+// and the facet reaches the applet's file system, PIN, pack and error facets
+// at the time of each call (it is built before the applet's file system).
 #ifndef LIBAPDU_CRY_TESSEL_H
 #define LIBAPDU_CRY_TESSEL_H
 
-#include "cry_common.h"
+#include "appcry/cry_common.h"
 
 namespace libapdu {
 
 class CCryTessel : public CCryCommon {
 public:
-    explicit CCryTessel(IApplet* applet) : CCryCommon(applet) {}
+    explicit CCryTessel(IApplet* applet);
+
+    void select(path p) override;
+    void create(unsigned short fid, CCryptoInfo info) override;
+    CCryptoInfo info() override;
+    std::vector<path> list(unsigned short) override;
+    TBytes encrypt(const TBytes&) override;
+    TBytes decrypt(const TBytes& data) override;
+    unsigned char genKeyPair(const unsigned char& id, bool) override;
+    TBytes signUseHashData(const unsigned char& id, const TBytes&, const TBytes& hash) override;
+    CProviderInfo provider(unsigned short id) override;
+
+private:
+    [[noreturn]] void raise(unsigned short code, unsigned long line) const;
+    TBytes readWhole(const path& p);
+    unsigned char userPinReference();
+
+    CProviderInfo m_providerInfo;
+    CCryptoInfo m_current;
 };
+
+// The value of the first certificate record (00 11) of an attribute file: a
+// seven-byte header, then records (00, type, one byte, a two-byte length, the
+// value), each followed by any number of FF fillers. Empty when there is none,
+// or when the file is cut inside the header, a record or its fillers.
+TBytes GetValueFromAtributeFile(TBytes content);
 
 }  // namespace libapdu
 
