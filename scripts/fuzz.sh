@@ -67,7 +67,7 @@ if [ "$crashed" = 1 ]; then
     d="$run/$t"
     [ "$(cat "$d/rc")" = 0 ] && continue
     echo "== $t failed; log: $d/log"
-    grep -E 'ERROR|SUMMARY|deadly signal|Test unit written' "$d/log" | head -5 || true
+    grep -E 'ERROR|runtime error|SUMMARY|deadly signal|Test unit written' "$d/log" | head -5 || true
     for a in "$d"/artifacts/*; do
       [ -f "$a" ] && echo "replay: $build/tests/fuzz/fuzz_$t $a"
     done

@@ -5,6 +5,8 @@
 
 #include <openssl/evp.h>
 
+#include <cstring>
+
 #include "applet_tessel.h"
 #include "apppin/pin_tessel.h"
 #include "raised.h"
@@ -371,6 +373,26 @@ TEST_F(PinTessel, ABiometricStepThatFailsCostsATryAndSkipsThePin) {
     EXPECT_EQ(CodeOf([&] { pin->login(TicketText(t)); }), 0x6900);
     EXPECT_EQ(pin->info().triesLeft, 2);
     EXPECT_EQ(pin->info().loginState, 0);
+}
+
+// A ticket whose record element holds no byte (declared empty, or cut off at
+// its length) loads as a record of zeros: nothing is copied from the empty
+// value. Found by the tessel_pin fuzz target (seed ticket_without_record).
+TEST(TesselTicket, ARecordWithoutBytesLoadsAsZeros) {
+    const TBytes check(24, 0x00);
+    TBytes emptyRecord = check, cutRecord = check;
+    emptyRecord.insert(emptyRecord.end(), {0x01, 0x00});
+    cutRecord.insert(cutRecord.end(), {0x01, 0xBD});
+    for (const TBytes& decoded : {emptyRecord, cutRecord}) {
+        const std::string text = base64_encode(decoded);
+        CTesselTicket ticket;
+        std::memset(ticket.record, 0xEE, sizeof ticket.record);
+        ticket.load(TBytes(text.begin(), text.end()));
+        const TBytes record(ticket.record, ticket.record + sizeof ticket.record);
+        EXPECT_EQ(record, TBytes(sizeof ticket.record, 0x00)) << decoded.size();
+        EXPECT_FALSE(ticket.bioPresent());
+        EXPECT_FALSE(ticket.pinPresent());
+    }
 }
 
 }  // namespace

@@ -93,7 +93,8 @@ void CTesselTicket::load(const TBytes& text) {
     const TBytes& d = decoded.get();
     size_t declared = 0;
     CSecretBytes value(TesselTlvFind(d, std::min(kCheckSize, d.size()), d.size(), kTagRecord, &declared));
-    std::memcpy(record, value.get().data(), std::min(value.get().size(), sizeof record));
+    // A text with no record leaves it zero (an empty value has no storage to copy from).
+    if (!value.get().empty()) std::memcpy(record, value.get().data(), std::min(value.get().size(), sizeof record));
 }
 
 bool CTesselTicket::parse(const TBytes& text) {
@@ -111,7 +112,7 @@ bool CTesselTicket::parse(const TBytes& text) {
     CSecretBytes value(TesselTlvFind(d, kCheckSize, d.size(), kTagRecord, &declared));
     if (declared != kRecordSize) return false;
     std::memset(record, 0, sizeof record);
-    std::memcpy(record, value.get().data(), std::min(value.get().size(), sizeof record));
+    if (!value.get().empty()) std::memcpy(record, value.get().data(), std::min(value.get().size(), sizeof record));
     return true;
 }
 
