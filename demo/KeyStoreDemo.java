@@ -18,6 +18,9 @@ public final class KeyStoreDemo {
     private static final int[][] FILES = {
         {0xF001, 64}, {0xF002, 80}, {0xF003, 2048}, {0xF004, 64}, {0xF005, 80}, {0xF006, 96}, {0xF007, 8}};
 
+    /** The container's directory name (a hexadecimal number); KEYSHELF_DEMO_DIR overrides it. */
+    private static final String DIR = System.getenv().getOrDefault("KEYSHELF_DEMO_DIR", "d1");
+
     public static void main(String[] args) throws Exception {
         System.loadLibrary("KeyShelfJx");
         String wanted = args.length > 0 ? args[0] : "";
@@ -48,8 +51,8 @@ public final class KeyStoreDemo {
                 KeyShelfJx.Login(card, token, pin.toCharArray());
                 System.out.println("login:     ok");
             }
-            KeyShelfJx.openDir(card, token, "d1", true);
-            System.out.println("container: d1 open");
+            KeyShelfJx.openDir(card, token, DIR, true);
+            System.out.println("container: " + DIR + " open");
             for (int[] file : FILES) ok &= storeAndReadBack(card, token, file[0], file[1]);
             System.out.println("list:      " + KeyShelfJx.getDirList(card, token));
             KeyShelfJx.closeDir(card, token, false);
@@ -72,7 +75,7 @@ public final class KeyStoreDemo {
     /** Stores a text shorter than the file's initial size and reads the whole file back. */
     private static boolean storeAndReadBack(Card card, long token, int fileId, int initialSize) {
         String name = String.format("F%03X", fileId & 0xFFF);
-        byte[] data = String.format("d1/%04X", fileId).getBytes(StandardCharsets.US_ASCII);
+        byte[] data = String.format("%s/%04X", DIR, fileId).getBytes(StandardCharsets.US_ASCII);
         data = Arrays.copyOf(data, Math.min(data.length, initialSize));
         KeyShelfJx.storeFile(card, token, fileId, data, false);
         int size = KeyShelfJx.getFileSize(card, token, fileId);

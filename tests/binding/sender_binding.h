@@ -22,6 +22,10 @@ constexpr wchar_t kEntrySource[] = L"Source/Native/KeyShelfJx/source/KeyShelf";
 constexpr char kUnknownErrorClass[] = "java/io/IOException";
 
 constexpr unsigned short kNoAppletCode = 0xFFFF;
+// Top 16 bits of every token handle ("TB"): a handle of one deliverable never names
+// a token of the other when both are loaded in one process.
+constexpr unsigned short kHandleTag = 0x5442;
+
 constexpr bool kNoAppletNamesSource = false;
 
 }  // namespace Binding

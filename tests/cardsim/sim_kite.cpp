@@ -82,6 +82,12 @@ SimKiteApplet::SimKiteApplet(bool kite4, bool fips) : m_kite4(kite4), m_fips(fip
     serial = {0x4B, 0x54, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60};
     m_tree.putFolder(kAppFolder, kFreeFolder);
     m_tree.putFile(kMarker, Bytes(16, 0x00), kFreeFile);
+    // The PIN file, labels and colour of the mode without FIPS; a FIPS token adds its own folder.
+    m_tree.putFolder(kPinFolder, kFreeFolder);
+    m_tree.putFile(kPinFile, Random(32), kFreeFile);
+    m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0005}, Text("Kite Token", kLabelSize), kFreeFile);
+    m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0002}, Text("Kite Token", kLabelSize), kFreeFile);
+    m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0006}, Bytes{0x02}, kFreeFile);
     if (fips) {
         m_tree.putFolder(kFipsFolder, kFreeFolder);
         m_tree.putFile(kFipsMark, Text("Kite FIPS", kLabelSize), kFreeFile);
@@ -96,11 +102,6 @@ SimKiteApplet::SimKiteApplet(bool kite4, bool fips) : m_kite4(kite4), m_fips(fip
         m_keys[kUser2Fips + 2] = JavaKey(1, unknown, salt());
         m_pins[kUser2Fips].value = unknown;
     } else {
-        m_tree.putFolder(kPinFolder, kFreeFolder);
-        m_tree.putFile(kPinFile, Random(32), kFreeFile);
-        m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0005}, Text("Kite Token", kLabelSize), kFreeFile);
-        m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0002}, Text("Kite Token", kLabelSize), kFreeFile);
-        m_tree.putFile({0x3F00, 0x6666, 0x1000, 0x0006}, Bytes{0x02}, kFreeFile);
         m_keys[kAdmin] = PinKey24(kDefaultAdminPin);
         m_pins[kAdmin].value = kDefaultAdminPin;
         putRecord(kAdminRecord, 10, 10);

@@ -48,10 +48,12 @@ public:
     void onSelect() override;
     void onDeselect() override;
     Bytes process(const SimApdu& apdu) override;
+    std::string dump() const override { return m_tree.dump(); }
 
     bool fips() const { return m_fips; }
     bool kite4() const { return m_kite4; }
     SimFileTree& tree() { return m_tree; }
+    const SimFileTree& tree() const { return m_tree; }
     const FidPath& currentPath() const { return m_currentPath; }
     // The user reference of the token's mode.
     unsigned char userReference() const { return m_fips ? kUserFips : kUser; }

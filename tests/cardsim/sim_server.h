@@ -19,7 +19,7 @@ public:
     static constexpr uint16_t kVpcdPort = 35963;
     // Inspection frames (two bytes, FE then the request): FE 01 answers the file
     // tree of the card's Java-protocol applet as text (on other cards what their
-    // applet keeps: the Gost objects, the Gost2 tree, the DataStore record store,
+    // applet keeps: the Tessel files, the Gost objects, the Gost2 tree, the DataStore record store,
     // the Wren file tree), FE 02 the number of
     // command APDUs the card has seen, four bytes big-endian.
     static constexpr unsigned char kInspect = 0xFE;

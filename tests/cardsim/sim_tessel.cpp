@@ -764,6 +764,19 @@ Bytes SimTesselApplet::doChange(const SimApdu& a, bool secure) {
     if (m_chainedIns == a.ins) body.swap(m_chained);
     m_chained.clear();
     body.insert(body.end(), a.data.begin(), a.data.end());
+
+    // A new PIN: 62 81 (L+2) 81 L PIN, the inner length one byte whatever its value.
+    if (body.size() >= 6 && body[0] == kTagFcp && body[1] == 0x81 && body[2] == body.size() - 3 && body[3] == 0x81 &&
+        body[4] == body.size() - 5) {
+        // It travels under secure messaging only.
+        if (!secure) Fail(kSwSecurity);
+        SimTesselPin& p = currentPin();
+        if (!p.verified && !m_unblockArmed) Fail(kSwSecurity);
+        p.value.assign(body.begin() + 5, body.end());
+        p.triesLeft = p.limit;
+        m_unblockArmed = false;
+        return Respond(kSwOk);
+    }
     const std::vector<Tlv> t = Template(body);
 
     if (const Bytes* erase = Find(t, kTagFingers)) {
@@ -782,14 +795,7 @@ Bytes SimTesselApplet::doChange(const SimApdu& a, bool secure) {
         m_fingers[(*finger)[0]] = SimTesselFinger{*first, *second};
         return Respond(kSwOk);
     }
-    // A new PIN travels under secure messaging only.
-    if (!secure || t.size() != 1) Fail(kSwSecurity);
-    SimTesselPin& p = currentPin();
-    if (!p.verified && !m_unblockArmed) Fail(kSwSecurity);
-    p.value = *first;
-    p.triesLeft = p.limit;
-    m_unblockArmed = false;
-    return Respond(kSwOk);
+    Fail(kSwWrongData);
 }
 
 // ---------------------------------------------------------------- biometrics

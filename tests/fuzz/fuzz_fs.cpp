@@ -18,14 +18,6 @@ template <class FS, class Error> struct FuzzApplet : IApplet {
     }
 };
 
-libapdu::path ReadPath(FuzzInput& in) {
-    libapdu::path p;
-    const size_t n = in.u8() % 6;
-    if (in.u8() & 1) p.push_back(0x3F00);
-    for (size_t i = 0; i < n; ++i) p.push_back(in.be16());
-    return p;
-}
-
 void Run(IApplet& applet, FuzzSender& card) {
     FuzzInput& in = card.input();
     IAppFS* fs = applet.fs();
@@ -34,7 +26,7 @@ void Run(IApplet& applet, FuzzSender& card) {
         const uint8_t op = in.u8();
         switch (op % 9) {
             case 0: {
-                const libapdu::path p = ReadPath(in);
+                const libapdu::path p = FuzzPath(in);
                 if (Designed([&] { fs->select(p); })) {
                     // A select that succeeded leaves the path it was asked for, from the root.
                     const libapdu::path& now = family->currentPath();

@@ -3,6 +3,7 @@
 // its arguments and the card's answers read in turn from the input.
 #include "appfs/fs_heron.h"
 #include "appfs/fs_java.h"
+#include "appfs/fs_tessel.h"
 #include "apperror/apperror.h"
 #include "appinfo/info_heron.h"
 #include "appinfo/info_java.h"
@@ -101,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         default:
             if (card.input().u8() & 1)
-                Run<FuzzApplet<CErrorTessel, CFSJava, CInfoTessel, CLabelTessel>>(card, [](IApplet&) {});
+                Run<FuzzApplet<CErrorTessel, CFSTessel, CInfoTessel, CLabelTessel>>(card, [](IApplet&) {});
             else
                 Run<FuzzApplet<CErrorWren, CFSJava, CInfoTessel, CLabelWren>>(card, [](IApplet&) {});
             break;

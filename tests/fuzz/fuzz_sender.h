@@ -68,4 +68,13 @@ private:
     size_t m_commands = 0;
 };
 
+// A path for the file-system facets: up to five identifiers, now and then from the root.
+inline libapdu::path FuzzPath(FuzzInput& in) {
+    libapdu::path p;
+    const size_t n = in.u8() % 6;
+    if (in.u8() & 1) p.push_back(0x3F00);
+    for (size_t i = 0; i < n; ++i) p.push_back(in.be16());
+    return p;
+}
+
 #endif

@@ -3,11 +3,10 @@
 // and the biometric half of a login ticket.
 #include <gtest/gtest.h>
 
-#include <openssl/evp.h>
-
 #include "appbio/bio_tessel.h"
 #include "applet_tessel.h"
 #include "raised.h"
+#include "java_card_peer.h"
 #include "scripted_sender.h"
 #include "tessel_ticket.h"
 
@@ -154,14 +153,7 @@ TEST_F(BioTessel, TicketLoginAnswersTheChallengeUnderTheTicketKey) {
     bio->loginByTicket(tessel_test::TicketText(t));
     // E = TDEA(K1 K2 K1) of the challenge.
     const TBytes e(card.sent[2].begin() + 9, card.sent[2].end());
-    unsigned char plain[16];
-    int n = 0;
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    EVP_DecryptInit_ex(ctx, EVP_des_ede_ecb(), nullptr, t.key.data(), nullptr);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_DecryptUpdate(ctx, plain, &n, e.data(), 8);
-    EVP_CIPHER_CTX_free(ctx);
-    EXPECT_EQ(TBytes(plain, plain + 8), Hex("11 22 33 44 55 66 77 88"));
+    EXPECT_EQ(testing_card::TdesCbc(t.key, e, TBytes(), false), Hex("11 22 33 44 55 66 77 88"));
 
     // Another biometric object selected before is the one selected again.
     card.expect("80 A4 08 0C 04 3F 00 00 33 00", "90 00");

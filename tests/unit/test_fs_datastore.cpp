@@ -325,4 +325,16 @@ TEST(FsDataStore, SwitchingLayoutsStartsAnEmptyCache) {
     EXPECT_TRUE(t.card.done());
 }
 
+TEST(FsDataStore, APieceTooLongForTheLengthByteIsRefused) {
+    DataStoreCard t;
+    t.card.expect(kEnum0, Entry(0x0001, 0x3F3F, 0, 0) + Entry(0x0002, 0x01F3, 0, 0x0800) + "90 00", 258)
+        .expect("80 20 60 00 02 00 03 00", "90 00", 258);
+    t.fs()->select({0xF003});
+    EXPECT_EQ(CodeOf([&] { t.impl().write_bit(TBytes(252), 0); }), 0x6B00);
+    EXPECT_TRUE(t.card.done());
+    t.card.expect(Concat(Concat(Hex("80 20 40 00 FF 00 00 00 FB"), TBytes(251, 0x33)), {0x00}), Hex("90 00"), 2);
+    t.impl().write_bit(TBytes(251, 0x33), 0);
+    EXPECT_TRUE(t.card.done());
+}
+
 }  // namespace

@@ -67,6 +67,15 @@ struct V2Card {
             card.expect(c, Concat(TBytes(image.begin() + at, image.begin() + at + n), {0x90, 0x00}), 258);
         }
     }
+    // write's rewrite of F001 (handle 0003) when the card has no room for a copy:
+    // delete, build anew and commit as new, answered with `commit`.
+    void expectFallback(const TBytes& data, const std::string& commit) {
+        card.expect("80 20 10 00 02 00 0C 00", "6F 00", 2)
+            .expect("80 20 20 00 02 00 03 00", "90 00", 258)
+            .expect("80 20 10 00 02 00 0C 00", "90 00", 2)
+            .expect(Concat(Concat(Hex("80 20 40 00 10 00 00 00 0C"), data), {0x00}), Hex("90 00"), 2)
+            .expect("80 20 50 00 04 01 01 44 44 00", commit, 256);
+    }
     // Root 0001, E00E 0002 under it, F001 0003 (12 bytes) under E00E; directory 0009.
     TBytes expectSmallStore() {
         TBytes image(2048, 0);
@@ -199,11 +208,7 @@ TEST(FsDataStoreV2, TheFallbackMovesTheSlotWithTheRecord) {
     TBytes image = t.expectSmallStore();
     t.fs()->select({0xE00E, 0xF001});
     const TBytes data(12, 0x22);
-    t.card.expect("80 20 10 00 02 00 0C 00", "6F 00", 2)
-        .expect("80 20 20 00 02 00 03 00", "90 00", 258)
-        .expect("80 20 10 00 02 00 0C 00", "90 00", 2)
-        .expect(Concat(Concat(Hex("80 20 40 00 10 00 00 00 0C"), data), {0x00}), Hex("90 00"), 2)
-        .expect("80 20 50 00 04 01 01 44 44 00", "00 06 90 00", 256);
+    t.expectFallback(data, "00 06 90 00");
     PutSlot(image, 3, 0, 0);
     PutSlot(image, 6, 0x0002, 0xF001);
     t.expectDirectoryWrite(image, "80 20 50 00 03 00 00 09 00", "90 00");
@@ -215,6 +220,23 @@ TEST(FsDataStoreV2, TheFallbackMovesTheSlotWithTheRecord) {
     TBytes back(12);
     t.fs()->read(back, 0);
     EXPECT_EQ(back, data);
+}
+
+TEST(FsDataStoreV2, AFallbackHandleWithoutASlotLosesOnlyThatFile) {
+    V2Card t;
+    TBytes image = t.expectSmallStore();
+    t.fs()->select({0xE00E, 0xF001});
+    const TBytes data(12, 0x22);
+    t.expectFallback(data, "02 00 90 00");
+    t.card.expect("80 20 20 00 02 02 00 00", "90 00", 258);
+    PutSlot(image, 3, 0, 0);
+    t.expectDirectoryWrite(image, "80 20 50 00 03 00 00 09 00", "90 00");
+    EXPECT_EQ(CodeOf([&] { t.fs()->write(data, 0); }), 0x6400);
+    EXPECT_TRUE(t.card.done());
+    EXPECT_EQ(t.impl().image(), image);
+    EXPECT_EQ(CodeOf([&] { t.fs()->select({0xE00E, 0xF001}); }), 0x6A82);
+    t.fs()->select({0xE00E});
+    EXPECT_TRUE(t.fs()->list(1).empty());
 }
 
 }  // namespace

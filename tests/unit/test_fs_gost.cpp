@@ -226,6 +226,16 @@ TEST(GostFsCreate, AnOpenFileIsOneObjectWithPathContentsAndSize) {
     EXPECT_EQ(t.fs.info(), CFileInfo(1, 100, 0, 0x02));
 }
 
+TEST(GostFsCreate, AFolderIsAnEntryOnlyListedLast) {
+    GostFs t;
+    t.load("00 00 01 00 01 04", {{"00 01", Atr("80 00 F1 1E", "00 3F 0E E0 00 0B 01 00")}});
+    t.fs.create(0x0A00, CFileInfo(2, 100, 0, 0));
+    EXPECT_TRUE(t.s.done());  // no command, not even the memory query
+    EXPECT_EQ(t.fs.list(2), (std::vector<unsigned short>{0x0B00, 0x0A00}));
+    t.fs.select({0x3F00, 0xE00E, 0x0A00});
+    EXPECT_EQ(t.fs.info(), CFileInfo(2, 0, 0, 0x02));
+}
+
 TEST(GostFsCreate, AProtectedFileKeepsItsContentsInAPrivateDataObject) {
     GostFs t;
     t.loadEmpty();

@@ -172,6 +172,11 @@ TEST_F(FsTessel, ThirdKindFilesCarryTheUserPinAndLandInTheirDirectory) {
                 "85 05 05 0C 20 00 A3 71 00",
                 "90 00", 2);
     fs->create(0x0101, CFileInfo(4, 0x100, 0, 0));
+    // Once the designator is known, nothing is selected again.
+    card.expect("00 E0 08 00 26 62 24 8A 01 04 83 02 01 02 80 02 01 00 86 0E 00 00 00 FF 00 FF 00 24 00 24 00 00 00 24 "
+                "85 05 05 0C 20 00 A3 71 00",
+                "90 00", 2);
+    fs->create(0x0102, CFileInfo(4, 0x100, 0, 0));
 }
 
 TEST_F(FsTessel, CreateRefusesBeforeSending) {

@@ -120,6 +120,10 @@ TEST(FsWren, PiecesByOffsetAndLength) {
     EXPECT_EQ(CodeOf([&] { t.impl().read_bit(four, 0x2D); }), 0x6282);
     EXPECT_EQ(CodeOf([&] { t.impl().write_bit(four, 0x2D); }), 0x6A84);
     EXPECT_EQ(CodeOf([&] { t.impl().write_bit(TBytes(252), 0); }), 0x6A84);
+    // Inside a larger file a piece of 252 bytes still cannot go out: Lc would be 256.
+    t.card.expect("00 A4 00 00 04 00 01 00 3F 08", "00 00 01 00 00 04 00 00 00 90", 10);
+    t.fs()->select({});
+    EXPECT_EQ(CodeOf([&] { t.impl().write_bit(TBytes(252), 0); }), 0x6B00);
     EXPECT_EQ(CodeOf([&] { t.fs()->selectByFID(0x0001); }), 0xFACE);
     EXPECT_EQ(CodeOf([&] { t.fs()->resize(4); }), 0xFACE);
     EXPECT_TRUE(t.card.done());

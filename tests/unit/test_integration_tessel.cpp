@@ -9,6 +9,7 @@
 #include "apppin/pin_tessel.h"
 #include "raised.h"
 #include "sim_token_fixture.h"
+#include "tessel_sim_token.h"
 
 using cardsim::SimTesselApplet;
 using cardsim::SimTesselNode;
@@ -22,49 +23,14 @@ using testing_card::Hex;
 
 namespace {
 
-struct TesselToken {
-    cardsim::CardSim* card = nullptr;
-    SimTesselApplet* applet = nullptr;
-    std::unique_ptr<IToken> token;
-
-    libapdu::IAppFS* fs() { return token->fs(); }
-    libapdu::IAppPin* pin() { return token->pin(); }
-    size_t sent(unsigned char cla, unsigned char ins) const {
-        size_t n = 0;
-        for (const auto& e : card->log())
-            if (e.command.size() >= 2 && e.command[0] == cla && e.command[1] == ins) ++n;
-        return n;
-    }
-    // The directory of the container whose name holds this logical path.
-    const SimTesselNode* named(const path& logical) const {
-        const SimTesselNode* c = applet->find(SimTesselApplet::kContainer);
-        if (!c) return nullptr;
-        for (const auto& d : c->children)
-            if (d->name == libapdu::CFSTessel::NameOf(logical)) return d.get();
-        return nullptr;
-    }
-};
+using TesselToken = TesselSimToken;
 
 TesselToken OpenTessel(const cardsim::SimTokenOptions& o = cardsim::SimTokenOptions(), bool withContainer = true,
                        bool init = false) {
-    std::unique_ptr<cardsim::CardSim> card = cardsim::MakeTesselToken(o, withContainer);
-    TesselToken t;
-    t.card = card.get();
-    t.applet = card->find<SimTesselApplet>();
-    std::unique_ptr<libapdu::ISender> sender(std::move(card));
-    t.token = IToken::create(sender);
-    if (init)
-        t.token->selectApplet(0x2101);
-    else
-        t.token->switchToApplet(0x2101);
-    t.card->clearLog();
-    return t;
+    return TesselToken(o, withContainer, init);
 }
 
-void Login(TesselToken& t, const std::string& pin) {
-    t.pin()->select(t.pin()->pathUser());
-    t.pin()->login(TBytes(pin.begin(), pin.end()));
-}
+void Login(TesselToken& t, const std::string& pin) { t.login(pin); }
 
 const path kDir = {0xE00E, 0x0B00, 0x001A};
 
@@ -82,7 +48,7 @@ TEST(IntegrationTessel, KeyContainerStoreLivesInNamedDirectoriesOfTheContainer) 
     libapdu::FileCreatePath(a, kDir, CFileInfo(2, 0, 0, 0));
     for (const path& p : {path{0xE00E}, path{0xE00E, 0x0B00}, kDir}) {
         const SimTesselNode* d = t.named(p);
-        ASSERT_NE(d, nullptr) << t.applet->dump();
+        ASSERT_NE(d, nullptr) << t.sim->dump();
         EXPECT_EQ(d->access, Hex("00 00 00 00 00 00 00 00 00 00 00 FF"));
     }
     // Files need the user PIN (reference 24) to be written.
@@ -115,6 +81,8 @@ TEST(IntegrationTessel, KeyContainerStoreLivesInNamedDirectoriesOfTheContainer) 
     EXPECT_NE(t.named(path{0xE00E, 0x0B00, 0x002B}), nullptr);
     t.fs()->select(path{0xE00E, 0x0B00});
     EXPECT_EQ(t.fs()->list(2), (std::vector<unsigned short>{0x002B}));
+    // Without init the file system knows no login type and rewrites no access list.
+    EXPECT_EQ(t.count("80 E8"), 0u);
 }
 
 TEST(IntegrationTessel, WrongPinsCountDownThenThePinIsBlocked) {
@@ -135,10 +103,10 @@ TEST(IntegrationTessel, LoginChangeAndLogout) {
     t.pin()->select(t.pin()->pathUser());
     EXPECT_EQ(t.pin()->info().loginState, 0xFF);
     t.pin()->change(TBytes{'4', '3', '2', '1'});
-    EXPECT_EQ(t.applet->pin(0x24)->value, (TBytes{'4', '3', '2', '1'}));
-    EXPECT_EQ(t.applet->sessionsClosed(), 1u);
+    EXPECT_EQ(t.sim->pin(0x24)->value, (TBytes{'4', '3', '2', '1'}));
+    EXPECT_EQ(t.sim->sessionsClosed(), 1u);
     t.pin()->logout();
-    EXPECT_FALSE(t.applet->pin(0x24)->verified);
+    EXPECT_FALSE(t.sim->pin(0x24)->verified);
     EXPECT_EQ(CodeOf([&] { Login(t, "1234"); }), 0x6300);
     Login(t, "4321");
 }

@@ -2,7 +2,9 @@
 // process (tests/binding): the whole store road with no JVM.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "module_binding.h"
 #include "sim_tokens.h"
@@ -95,5 +97,26 @@ TEST(ModuleBinding, CreationFailuresLeaveNoToken) {
     o.managerVersion = 9;
     std::unique_ptr<cardsim::CardSim> refused = cardsim::MakeJavaToken(o);
     ExpectOutcome(kUnknown, [&] { mb::createToken(refused.get()); }, "manager version 9");
+    EXPECT_EQ(mb::tokenCount(), 0u);
+}
+
+// Handles are never given twice: after a destroy, tokens made over the same card
+// (whose transports the allocator places where the old one was) get new handles, and
+// the old handle stays unknown for good.
+TEST(ModuleBinding, HandlesAreNeverGivenTwice) {
+    std::unique_ptr<cardsim::CardSim> card = cardsim::MakeHeronToken();
+    const long long old = mb::createToken(card.get());
+    mb::destroyToken(card.get(), old);
+    std::vector<long long> seen = {old};
+    for (int i = 0; i < 20; ++i) {
+        const long long h = mb::createToken(card.get());
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), h), 0) << "handle " << h << " given again";
+        seen.push_back(h);
+        ExpectOutcome(kUnknown, [&] { mb::getTokenSerial(card.get(), old); }, "old handle");
+        ExpectOutcome(kUnknown, [&] { mb::destroyToken(card.get(), old); }, "old handle destroyed again");
+        EXPECT_TRUE(mb::Run([&] { mb::getTokenSerial(card.get(), h); }).ok());
+        if (i % 2 == 0) mb::destroyToken(card.get(), h);  // every other one kept, so the module lives on too
+    }
+    for (size_t i = 2; i < seen.size(); i += 2) mb::destroyToken(card.get(), seen[i]);
     EXPECT_EQ(mb::tokenCount(), 0u);
 }

@@ -215,3 +215,22 @@ TEST(DataStorePin, UnsupportedOperations) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DataStorePin, AMaximumLengthOfZeroStatesNoLimit) {
+    // The status record gives PIN 1 no maximum: login and change go out whatever the length.
+    const PinEntry open[3] = {{0, 0, 10, 0, 0}, {0, 0, 5, 6, 12}, {0, 0, 3, 0, 255}};
+    const TBytes pin(20, '7');
+    DataStoreCard t;
+    t.card.expect(Hex(kStatus), Concat(Record(open), {0x90, 0x00}))
+        .expect(Concat(Hex("80 10 10 00 16 00 14"), pin), Hex("90 00"))
+        .expect(Concat(Concat(Hex("80 10 20 00 16 00 14"), pin), {0x00}), Hex("90 00"));
+    t.pin->select({1});
+    EXPECT_EQ(t.pin->info().maxLength, 0);
+    t.pin->login(pin);
+    t.pin->change(pin);
+    EXPECT_TRUE(t.card.done());
+}
+
+}  // namespace

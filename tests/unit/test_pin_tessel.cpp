@@ -8,6 +8,7 @@
 #include "applet_tessel.h"
 #include "apppin/pin_tessel.h"
 #include "raised.h"
+#include "java_card_peer.h"
 #include "scripted_sender.h"
 #include "tessel_ticket.h"
 
@@ -34,19 +35,7 @@ struct RecordingPack : IAppPack {
 };
 
 // TDEA-CBC decryption (two-key, zero IV) of a 16-byte response.
-TBytes Decrypt(const TBytes& key16, const TBytes& in) {
-    const unsigned char iv[8] = {0};
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    TBytes out(in.size() + 8);
-    int n = 0, m = 0;
-    EVP_DecryptInit_ex(ctx, EVP_des_ede_cbc(), nullptr, key16.data(), iv);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_DecryptUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size()));
-    EVP_DecryptFinal_ex(ctx, out.data() + n, &m);
-    EVP_CIPHER_CTX_free(ctx);
-    out.resize(static_cast<size_t>(n + m));
-    return out;
-}
+TBytes Decrypt(const TBytes& key16, const TBytes& in) { return testing_card::TdesCbc(key16, in, TBytes(), false); }
 
 TBytes Sha1Key(const TBytes& pin) {
     TBytes h(20);

@@ -9,15 +9,18 @@
 #include <cstdio>
 #include <memory>
 
+#include "OCFSender.h"
 #include "Z6EZSender.h"
 #include "libapdu.h"
 
+using KOVA::APDUSupport::OCFSender;
 using KOVA::APDUSupport::Z6EZSender;
 using libapdu::TBytes;
 
 namespace {
 
 Z6EZSender* FromHandle(jlong handle) { return reinterpret_cast<Z6EZSender*>(static_cast<intptr_t>(handle)); }
+OCFSender* OcfFromHandle(jlong handle) { return reinterpret_cast<OCFSender*>(static_cast<intptr_t>(handle)); }
 
 void Throw(JNIEnv* env, const char* className, const char* message) {
     if (env->ExceptionCheck()) return;  // keep the first failure, it is the informative one
@@ -65,13 +68,11 @@ void ThrowRaised(JNIEnv* env, const libapdu::IException& e) {
     Throw(env, "java/lang/IllegalStateException", text);
 }
 
-}  // namespace
-
-extern "C" {
-
-JNIEXPORT jlong JNICALL Java_io_keyshelf_jtest_SenderBridge_open(JNIEnv* env, jclass, jobject card) {
+// A transport of either kind over the Java object, as a raw handle; 0 with a Java
+// exception thrown when it is refused.
+template <class Sender> jlong Open(JNIEnv* env, jobject object) {
     try {
-        auto sender = std::make_unique<Z6EZSender>(env, card);
+        auto sender = std::make_unique<Sender>(env, object);
         if (LeftPending(env, "exception left pending by the transport's constructor")) return 0;
         return static_cast<jlong>(reinterpret_cast<intptr_t>(sender.release()));
     } catch (const libapdu::IException& e) {
@@ -80,6 +81,14 @@ JNIEXPORT jlong JNICALL Java_io_keyshelf_jtest_SenderBridge_open(JNIEnv* env, jc
         Throw(env, "java/lang/IllegalStateException", "transport threw a foreign exception");
     }
     return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jlong JNICALL Java_io_keyshelf_jtest_SenderBridge_open(JNIEnv* env, jclass, jobject card) {
+    return Open<Z6EZSender>(env, card);
 }
 
 JNIEXPORT void JNICALL Java_io_keyshelf_jtest_SenderBridge_close(JNIEnv*, jclass, jlong handle) {
@@ -154,6 +163,64 @@ JNIEXPORT jint JNICALL Java_io_keyshelf_jtest_SenderBridge_appletAfterSelect(JNI
     TBytes out = {0x01};
     sender->control(0x42000C00u, TBytes{0x01, 0x02}, out);
     // control does nothing on this transport: the out buffer stays as it was.
+    return out.size() == 1 && out[0] == 0x01 ? sender->appletId() : -1;
+}
+
+// ---------------------------------------------------------------- the OpenCard Framework transport
+
+JNIEXPORT jlong JNICALL Java_io_keyshelf_jtest_SenderBridge_openOcf(JNIEnv* env, jclass, jobject service) {
+    return Open<OCFSender>(env, service);
+}
+
+JNIEXPORT void JNICALL Java_io_keyshelf_jtest_SenderBridge_closeOcf(JNIEnv*, jclass, jlong handle) {
+    delete OcfFromHandle(handle);
+}
+
+// The answer of one send; the response vector starts with stale bytes, which a failed
+// send must leave as they were.
+JNIEXPORT jbyteArray JNICALL Java_io_keyshelf_jtest_SenderBridge_sendOcf(JNIEnv* env, jclass, jlong handle,
+                                                                         jobject service, jbyteArray command) {
+    TBytes c;
+    if (!ToBytes(env, command, c)) return nullptr;
+    OCFSender* sender = OcfFromHandle(handle);
+    TBytes response = {0xEE, 0xEE, 0xEE};
+    try {
+        sender->UpdateJavaParameters(env, service);
+        sender->send(c, response);
+    } catch (const libapdu::IException& e) {
+        if (!LeftPending(env, "exception left pending by a raising send")) {
+            if (response != TBytes{0xEE, 0xEE, 0xEE})
+                Throw(env, "java/lang/AssertionError", "a failed send changed the response");
+            else
+                ThrowRaised(env, e);
+        }
+        return nullptr;
+    }
+    if (LeftPending(env, "exception left pending by send")) return nullptr;
+    return ToJava(env, response);
+}
+
+JNIEXPORT jbyteArray JNICALL Java_io_keyshelf_jtest_SenderBridge_atrOcf(JNIEnv* env, jclass, jlong handle,
+                                                                        jobject service) {
+    OCFSender* sender = OcfFromHandle(handle);
+    TBytes atr;
+    try {
+        sender->UpdateJavaParameters(env, service);
+        atr = sender->atr();
+    } catch (const libapdu::IException& e) {
+        if (!LeftPending(env, "exception left pending by a refused refresh")) ThrowRaised(env, e);
+        return nullptr;
+    }
+    if (LeftPending(env, "exception left pending by atr")) return nullptr;
+    return ToJava(env, atr);
+}
+
+JNIEXPORT jint JNICALL Java_io_keyshelf_jtest_SenderBridge_appletAfterSelectOcf(JNIEnv*, jclass, jlong handle,
+                                                                                jint id) {
+    OCFSender* sender = OcfFromHandle(handle);
+    sender->select_applet(static_cast<unsigned short>(id));
+    TBytes out = {0x01};
+    sender->control(0x42000C00u, TBytes{0x01, 0x02}, out);
     return out.size() == 1 && out[0] == 0x01 ? sender->appletId() : -1;
 }
 

@@ -1,5 +1,6 @@
 #include "APDUTokenModule.h"
 
+#include <atomic>
 #include <cwchar>
 
 #include "libapdu.internal.h"
@@ -71,6 +72,15 @@ bool RefusedByChip(JNIEnv* env, jobject card) {
 
 std::mutex g_instanceMutex;
 std::shared_ptr<CAPDUTokenModule> g_instance;
+
+// Handles are never given twice in the life of the process, so a caller that still
+// holds a destroyed token's handle can never reach a later token: the deliverable's
+// tag in the top 16 bits, then a count that outlives every module instance.
+std::atomic<long long> g_handleCount{0};
+
+long long NewHandle() {
+    return (static_cast<long long>(Binding::kHandleTag) << 48) | (g_handleCount.fetch_add(1) + 1);
+}
 }  // namespace
 
 const CPFileInfo kContainerFiles[7] = {
@@ -120,25 +130,19 @@ void CAPDUTokenModule::CInstanceRef::ReleaseIfUnused() {
 }
 
 CAPDUTokenModule::CTokenCall::CTokenCall(CAPDUTokenModule& module, long long tokenKey) {
-    // A handle that names no token is refused here rather than left to the operation:
-    // going on without the lock, the call could meet a token created meanwhile at the
-    // same address and hand its transport this thread's environment while another
-    // thread is sending through it.
-    for (;;) {
-        {
-            CAutoCSLock guard(module.m_lock);
-            auto it = module.m_tokens.find(tokenKey);
-            if (it == module.m_tokens.end()) ModuleError(kErrNotFound, __LINE__);
-            m_mutex = it->second.callMutex;
-        }
-        m_lock = std::unique_lock<std::recursive_mutex>(*m_mutex);
+    // A handle that names no token is refused here, before the Java parameters of this
+    // call reach any transport.
+    {
         CAutoCSLock guard(module.m_lock);
         auto it = module.m_tokens.find(tokenKey);
-        // Destroyed while we waited for its last call to end.
         if (it == module.m_tokens.end()) ModuleError(kErrNotFound, __LINE__);
-        if (it->second.callMutex == m_mutex) return;
-        m_lock.unlock();  // the handle now names another token: serialise on that one
+        m_mutex = it->second.callMutex;
     }
+    m_lock = std::unique_lock<std::recursive_mutex>(*m_mutex);
+    // Destroyed while we waited for its last call to end. A handle is never given to
+    // another token, so one that is still registered names the token we waited for.
+    CAutoCSLock guard(module.m_lock);
+    if (module.m_tokens.find(tokenKey) == module.m_tokens.end()) ModuleError(kErrNotFound, __LINE__);
 }
 
 // ---------------------------------------------------------------- registry
@@ -184,7 +188,6 @@ long long CAPDUTokenModule::CreateToken(JNIEnv* env, jobject card) {
 
     Transport* transport = new Transport(env, card);
     std::unique_ptr<libapdu::ISender> owner(transport);
-    const long long handle = static_cast<long long>(reinterpret_cast<intptr_t>(transport));
     sh_ptr<IToken> token(IToken::create(owner).release());
 
     std::vector<unsigned short> found;
@@ -215,6 +218,7 @@ long long CAPDUTokenModule::CreateToken(JNIEnv* env, jobject card) {
     // Everything that can fail comes before the registration, so a failed call leaves
     // no token behind that Java never got a handle for.
     auto callMutex = std::make_shared<std::recursive_mutex>();
+    const long long handle = NewHandle();
     m_openedDirNames[handle] = 0;
     m_tokens[handle] = Entry{token, callMutex};
     return handle;
@@ -227,7 +231,8 @@ void CAPDUTokenModule::DestroyToken(long long tokenKey) {
     if (it == m_tokens.end()) ModuleError(kErrNotFound, __LINE__);
     last = it->second.token;
     m_tokens.erase(it);
-    m_openedDirNames[tokenKey] = 0;
+    // The handle is never given again: its directory entry goes with it.
+    m_openedDirNames.erase(tokenKey);
 }
 
 // ---------------------------------------------------------------- directories

@@ -39,46 +39,62 @@ void PinArgument(JNIEnv* env, jcharArray pin, unsigned short missing, CSecretTex
     // No card command carries a PIN this long; refused before a copy of four bytes a
     // character (and the encoded copies after it) is made of it.
     if (n > 0xFFFF) libapdu::ExternalRaise(0x6B00, kSource, __LINE__);
-    // Sized before the elements are taken: nothing may throw while they are held, or
-    // they would never be released.
+    // Copied out with GetCharArrayRegion (no JVM copy of the elements is made) into a
+    // buffer that is wiped on every path, then widened in place into the wiped text.
     out.text.resize(static_cast<size_t>(n));
-    jchar* chars = env->GetCharArrayElements(pin, nullptr);
-    if (!chars) {
-        CheckJava(env);
-        throw std::bad_alloc();
-    }
-    for (jsize i = 0; i < n; ++i) out.text[static_cast<size_t>(i)] = static_cast<wchar_t>(chars[i]);
-    env->ReleaseCharArrayElements(pin, chars, JNI_ABORT);
+    std::vector<jchar> units(static_cast<size_t>(n));
+    env->GetCharArrayRegion(pin, 0, n, units.data());
+    const bool failed = env->ExceptionCheck();
+    if (!failed)
+        for (size_t i = 0; i < units.size(); ++i) out.text[i] = static_cast<wchar_t>(units[i]);
+    libapdu::SecureWipe(units.data(), units.size() * sizeof(jchar));
+    if (failed) throw CJavaPending();
 }
+
+// The modified UTF-8 form of a Java string, held for one scope and released on every path.
+class CUtfChars {
+public:
+    CUtfChars(JNIEnv* env, jstring s) : m_env(env), m_string(s), m_chars(env->GetStringUTFChars(s, nullptr)) {}
+    ~CUtfChars() {
+        if (m_chars) m_env->ReleaseStringUTFChars(m_string, m_chars);
+    }
+    CUtfChars(const CUtfChars&) = delete;
+    CUtfChars& operator=(const CUtfChars&) = delete;
+    const char* get() const { return m_chars; }
+
+private:
+    JNIEnv* m_env;
+    jstring m_string;
+    const char* m_chars;
+};
 
 std::string NameArgument(JNIEnv* env, jstring name) {
     if (!name) throw std::invalid_argument("null directory name");
     const jsize n = env->GetStringLength(name);
     CheckJava(env);
-    const char* chars = env->GetStringUTFChars(name, nullptr);
-    if (!chars) {
+    CUtfChars chars(env, name);
+    if (!chars.get()) {
         CheckJava(env);
         throw std::bad_alloc();
     }
     // As many bytes of the modified UTF-8 form as the string has characters (never more
     // than the form holds), each byte taken as one character.
     std::string out;
-    for (jsize i = 0; i < n && chars[i] != '\0'; ++i)
-        utf8::append(static_cast<unsigned char>(chars[i]), std::back_inserter(out));
-    env->ReleaseStringUTFChars(name, chars);
+    for (jsize i = 0; i < n && chars.get()[i] != '\0'; ++i)
+        utf8::append(static_cast<unsigned char>(chars.get()[i]), std::back_inserter(out));
     return out;
 }
 
-TBytes BytesArgument(JNIEnv* env, jbyteArray data) {
+// Copies the bytes into `out`, which the caller wipes (a container file may be secret).
+void BytesArgument(JNIEnv* env, jbyteArray data, TBytes& out) {
     if (!data) throw std::invalid_argument("null data");
     const jsize n = env->GetArrayLength(data);
     CheckJava(env);
     // Refused before any card traffic: no card file holds more.
     if (n > 0xFFFF) libapdu::ExternalRaise(0x6B00, kSource, __LINE__);
-    TBytes out(static_cast<size_t>(n));
+    out.resize(static_cast<size_t>(n));
     if (n > 0) env->GetByteArrayRegion(data, 0, n, reinterpret_cast<jbyte*>(out.data()));
     CheckJava(env);
-    return out;
 }
 
 jstring TextResult(JNIEnv* env, const std::wstring& text) {
@@ -198,7 +214,9 @@ KEYSHELF_JNI(void, deleteFile)(JNIEnv* env, jobject, jobject card, jlong handle,
 KEYSHELF_JNI(void, storeFile)(JNIEnv* env, jobject, jobject card, jlong handle, jint fileId, jbyteArray data,
                               jboolean flag) {
     Guarded(env, 0, [&] {
-        const TBytes bytes = BytesArgument(env, data);
+        TBytes bytes;
+        libapdu::ScopedWipe wipeBytes{bytes};
+        BytesArgument(env, data, bytes);
         CCall call(env, card, handle);
         call.module->StoreFile(handle, fileId, bytes, flag ? 1 : 0);
         return 0;
@@ -220,6 +238,7 @@ KEYSHELF_JNI(void, readFile)(JNIEnv* env, jobject, jobject card, jlong handle, j
         CheckJava(env);
         if (n > 0xFFFF) libapdu::ExternalRaise(0x6B00, kSource, __LINE__);
         TBytes bytes(static_cast<size_t>(n), 0);
+        libapdu::ScopedWipe wipeBytes{bytes};  // a read-protected file's bytes
         {
             CCall call(env, card, handle);
             call.module->ReadFile(handle, fileId, length, bytes);

@@ -23,6 +23,10 @@ constexpr char kUnknownErrorClass[] = "java/io/IOException";
 
 // No applet answered the probe: a general error, raised with no source name.
 constexpr unsigned short kNoAppletCode = 0xFFFF;
+// Top 16 bits of every token handle ("JX"): a handle of one deliverable never names
+// a token of the other when both are loaded in one process.
+constexpr unsigned short kHandleTag = 0x4A58;
+
 constexpr bool kNoAppletNamesSource = false;
 
 }  // namespace Binding

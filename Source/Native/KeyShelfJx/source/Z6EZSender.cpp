@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "JniFrame.h"
+#include "libapdu.internal.h"
+
 namespace KOVA {
 namespace APDUSupport {
 
@@ -10,31 +13,24 @@ using libapdu::TBytes;
 namespace {
 const wchar_t kSource[] = L"Source/Native/KeyShelfJx/source/Z6EZSender";
 
-// Holds a JNI local frame for one transport call, so a long operation does not
-// grow the local reference table.
-class LocalFrame {
-public:
-    LocalFrame(JNIEnv* env, jint capacity) : m_env(env), m_ok(env->PushLocalFrame(capacity) == 0) {}
-    ~LocalFrame() {
-        if (m_ok) m_env->PopLocalFrame(nullptr);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    JNIEnv* m_env;
-    bool m_ok;
-};
-
-// True when a Java exception is pending; it is cleared so no further JNI call runs with it.
-bool Failed(JNIEnv* env) {
-    if (!env->ExceptionCheck()) return false;
-    env->ExceptionClear();
-    return true;
-}
+bool Failed(JNIEnv* env) { return ClearedFailure(env); }
 
 [[noreturn]] void Unusable(JNIEnv* env, unsigned long line) {
     Failed(env);
     libapdu::ExternalRaise(0xFFFF, kSource, line);
+}
+
+// A method of a declared javax.smartcardio class. The caller may hand in a card or a
+// channel of any class (a wrapper, another provider, another card at every call),
+// and an identifier looked up on one runtime class must never be used with an object
+// of another; the declared classes belong to the platform and are never unloaded.
+jmethodID DeclaredMethod(JNIEnv* env, const char* className, const char* name, const char* signature) {
+    jclass cls = env->FindClass(className);
+    if (!cls || Failed(env)) return nullptr;
+    jmethodID id = env->GetMethodID(cls, name, signature);
+    if (Failed(env)) id = nullptr;
+    env->DeleteLocalRef(cls);
+    return id;
 }
 
 jclass GlobalClass(JNIEnv* env, const char* name) {
@@ -48,19 +44,21 @@ jclass GlobalClass(JNIEnv* env, const char* name) {
 
 Z6EZSender::Z6EZSender(JNIEnv* env, jobject card) : m_env(env), m_card(card) {
     if (!env || !card) libapdu::ExternalRaise(0xFFFF, kSource, __LINE__);
-    LocalFrame frame(env, 8);
+    CLocalFrame frame(env, 8);
     if (!frame.ok()) Unusable(env, __LINE__);
     env->GetJavaVM(&m_vm);
 
-    jclass cardClass = env->GetObjectClass(card);
-    m_getCardChannelMethodID = env->GetMethodID(cardClass, "getBasicChannel", "()Ljavax/smartcardio/CardChannel;");
-    if (!m_getCardChannelMethodID || Failed(env)) Unusable(env, __LINE__);
+    m_getCardChannelMethodID =
+        DeclaredMethod(env, "javax/smartcardio/Card", "getBasicChannel", "()Ljavax/smartcardio/CardChannel;");
+    if (!m_getCardChannelMethodID) Unusable(env, __LINE__);
     jobject channel = env->CallObjectMethod(card, m_getCardChannelMethodID);
     if (Failed(env) || !channel) Unusable(env, __LINE__);
-    jclass channelClass = env->GetObjectClass(channel);
-    m_sendAPDUMethodID = env->GetMethodID(channelClass, "transmit",
-                                          "(Ljavax/smartcardio/CommandAPDU;)Ljavax/smartcardio/ResponseAPDU;");
-    if (!m_sendAPDUMethodID || Failed(env)) Unusable(env, __LINE__);
+    m_sendAPDUMethodID = DeclaredMethod(env, "javax/smartcardio/CardChannel", "transmit",
+                                        "(Ljavax/smartcardio/CommandAPDU;)Ljavax/smartcardio/ResponseAPDU;");
+    if (!m_sendAPDUMethodID) Unusable(env, __LINE__);
+    m_getATR = DeclaredMethod(env, "javax/smartcardio/Card", "getATR", "()Ljavax/smartcardio/ATR;");
+    m_getBytes = DeclaredMethod(env, "javax/smartcardio/ATR", "getBytes", "()[B");
+    if (!m_getATR || !m_getBytes) Unusable(env, __LINE__);
 
     m_commandClass = GlobalClass(env, "javax/smartcardio/CommandAPDU");
     m_responseClass = GlobalClass(env, "javax/smartcardio/ResponseAPDU");
@@ -99,7 +97,11 @@ void Z6EZSender::select_applet(unsigned short id) { m_appletId = id; }
 void Z6EZSender::control(unsigned int, const TBytes&, TBytes&) {}
 
 TBytes Z6EZSender::rewrite(const TBytes& command) {
-    TBytes c = command;
+    // Room for the byte a rewrite may add: the copy, which may hold secret data, is
+    // never moved and left behind unwiped.
+    TBytes c;
+    c.reserve(command.size() + 1);
+    c.assign(command.begin(), command.end());
     if (c.size() == 6 && c[4] == 0x00) {
         c.erase(c.begin() + 4);
     }
@@ -115,18 +117,21 @@ TBytes Z6EZSender::rewrite(const TBytes& command) {
 
 void Z6EZSender::send(const TBytes& command, TBytes& response) {
     JNIEnv* env = m_env;
-    // Whatever fails below, the caller must never read an earlier answer as this one's.
+    // Whatever fails below, the caller must never read an earlier answer as this one's;
+    // that answer may be a secret, and a buffer that grows below is freed.
+    libapdu::SecureWipe(response);
     response.clear();
     if (!env || !m_card) return;
     // A Java exception the caller left pending is the caller's to report: clearing it
     // would hide it, and any JNI call made under it is undefined.
     if (env->ExceptionCheck()) return;
-    LocalFrame frame(env, 16);
+    CLocalFrame frame(env, 16);
     if (!frame.ok()) {
         Failed(env);
         return;
     }
-    const TBytes c = rewrite(command);
+    TBytes c = rewrite(command);
+    libapdu::ScopedWipe wipeCommand{c};
 
     jbyteArray array = env->NewByteArray(static_cast<jsize>(c.size()));
     if (!array || Failed(env)) return;
@@ -153,6 +158,7 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
     response.resize(static_cast<size_t>(n) + 2);
     if (n > 0) env->GetByteArrayRegion(data, 0, n, reinterpret_cast<jbyte*>(response.data()));
     if (Failed(env)) {
+        libapdu::SecureWipe(response);
         response.clear();
         return;
     }
@@ -164,32 +170,20 @@ TBytes Z6EZSender::atr() {
     TBytes result;
     JNIEnv* env = m_env;
     if (!env || !m_card || env->ExceptionCheck()) return result;
-    LocalFrame frame(env, 8);
+    CLocalFrame frame(env, 8);
     if (!frame.ok()) {
         Failed(env);
         return result;
     }
-    jclass cardClass = env->GetObjectClass(m_card);
-    jmethodID getATR = env->GetMethodID(cardClass, "getATR", "()Ljavax/smartcardio/ATR;");
-    if (Failed(env) || !getATR) return result;
-    jobject atrObject = env->CallObjectMethod(m_card, getATR);
+    jobject atrObject = env->CallObjectMethod(m_card, m_getATR);
     if (Failed(env) || !atrObject) return result;
-    jclass atrClass = env->GetObjectClass(atrObject);
-    jmethodID getBytes = env->GetMethodID(atrClass, "getBytes", "()[B");
-    if (Failed(env) || !getBytes) return result;
-    jbyteArray bytes = static_cast<jbyteArray>(env->CallObjectMethod(atrObject, getBytes));
+    jbyteArray bytes = static_cast<jbyteArray>(env->CallObjectMethod(atrObject, m_getBytes));
     if (Failed(env) || !bytes) return result;
     const jsize n = env->GetArrayLength(bytes);
-    // Sized before the elements are taken: nothing may throw while they are held.
+    if (Failed(env) || n <= 0) return result;
     result.resize(static_cast<size_t>(n));
-    jbyte* elements = env->GetByteArrayElements(bytes, nullptr);
-    if (!elements) {
-        Failed(env);
-        result.clear();
-        return result;
-    }
-    std::copy(elements, elements + n, reinterpret_cast<jbyte*>(result.data()));
-    env->ReleaseByteArrayElements(bytes, elements, 0);
+    env->GetByteArrayRegion(bytes, 0, n, reinterpret_cast<jbyte*>(result.data()));
+    if (Failed(env)) result.clear();
     return result;
 }
 

@@ -36,8 +36,11 @@ private:
     unsigned short m_appletId = 0;
     JNIEnv* m_env;
     jobject m_card;
+    // Looked up once per transport on the declared classes Card and CardChannel.
     jmethodID m_getCardChannelMethodID = nullptr;
     jmethodID m_sendAPDUMethodID = nullptr;
+    jmethodID m_getATR = nullptr;    // Card.getATR
+    jmethodID m_getBytes = nullptr;  // ATR.getBytes
 
     // Looked up once per transport instead of once per APDU.
     JavaVM* m_vm = nullptr;

@@ -24,6 +24,7 @@ const unsigned char kStateAwaitsAck = 0x10;
 enum class Generation { None, Kite, Kite4 };
 
 Generation GenerationOf(ISender* sender) {
+    if (!sender) return Generation::None;  // no transport, no ATR
     const TTokenType* t = TTokenType::fromAtr(sender->atr());
     if (t == &TTokenType::TVelmoraKite16 || t == &TTokenType::TVelmoraKite32) return Generation::Kite;
     if (t == &TTokenType::TVelmoraKite42 || t == &TTokenType::TVelmoraKite42b) return Generation::Kite4;

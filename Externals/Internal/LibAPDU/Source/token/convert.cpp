@@ -48,31 +48,67 @@ std::wstring IConv::char2wchar(const std::string& s) {
     return out;
 }
 
-std::string IConv::wchar2char(const std::wstring& w) {
-    init();
-    std::string out;
-    out.reserve(w.size());
+namespace {
+// Wide text to bytes, written straight into `out` with room reserved up front, so the
+// buffer never moves (a buffer left behind by a move is freed unwiped), and with every
+// intermediate wiped on every path: PINs take this road.
+void EncodeLocale(const std::wstring& w, TBytes& out) {
+    IConv::init();
+    out.reserve(w.size() * MB_LEN_MAX);
     char buf[MB_LEN_MAX];
+    bool failed = false;
     for (wchar_t wc : w) {
         std::mbstate_t state{};
-        size_t r = std::wcrtomb(buf, wc, &state);
-        if (r == static_cast<size_t>(-1)) LIBAPDU_RAISE(kSwBadAnswer);
-        out.append(buf, r);
+        const size_t r = std::wcrtomb(buf, wc, &state);
+        if (r == static_cast<size_t>(-1) || r > sizeof buf) {
+            failed = true;
+            break;
+        }
+        out.insert(out.end(), buf, buf + r);
     }
-    return out;
+    SecureWipe(buf, sizeof buf);
+    if (failed) {
+        SecureWipe(out);
+        LIBAPDU_RAISE(kSwBadAnswer);
+    }
 }
 
-std::string IConv::wchar2utf8(const std::wstring& w) {
-    std::u16string units;
+void EncodeUtf8(const std::wstring& w, TBytes& out) {
+    std::vector<char16_t> units;
     units.reserve(w.size());
     for (wchar_t wc : w) units.push_back(static_cast<char16_t>(static_cast<unsigned int>(wc) & 0xFFFF));
-    std::string out;
+    // At most three bytes per code unit (a pair of units gives four).
+    out.reserve(w.size() * 3);
+    bool failed = false;
     try {
         utf8::utf16to8(units.begin(), units.end(), std::back_inserter(out));
     } catch (const utf8::exception&) {
+        failed = true;
+    }
+    if (!units.empty()) SecureWipe(units.data(), units.size() * sizeof(char16_t));
+    if (failed) {
+        SecureWipe(out);
         LIBAPDU_RAISE(kSwBadAnswer);
     }
-    return out;
+}
+
+std::string ToStringWiped(TBytes& b) {
+    std::string s(b.begin(), b.end());
+    SecureWipe(b);
+    return s;
+}
+}  // namespace
+
+std::string IConv::wchar2char(const std::wstring& w) {
+    TBytes b;
+    EncodeLocale(w, b);
+    return ToStringWiped(b);
+}
+
+std::string IConv::wchar2utf8(const std::wstring& w) {
+    TBytes b;
+    EncodeUtf8(w, b);
+    return ToStringWiped(b);
 }
 
 std::wstring IConv::utf82wchar(const std::string& s) {
@@ -116,8 +152,12 @@ TBytes IConvert::string_to_bytes(const std::string& s, unsigned char e) {
 
 TBytes IConvert::wstring_to_bytes(const std::wstring& w, unsigned char e) {
     CheckEncoding(e);
-    if (e == kLocale) return IConv::str2bytes(IConv::wchar2char(w));
-    return IConv::str2bytes(IConv::wchar2utf8(w));
+    TBytes out;
+    if (e == kLocale)
+        EncodeLocale(w, out);
+    else
+        EncodeUtf8(w, out);
+    return out;
 }
 
 std::string IConvert::bytes_to_string(const TBytes& b, unsigned char e) {

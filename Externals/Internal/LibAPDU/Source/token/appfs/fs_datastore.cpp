@@ -32,7 +32,8 @@ TBytes Words(std::initializer_list<unsigned short> words) {
     return out;
 }
 
-// Protected file bytes pass through the rewrite image: it is wiped on every path.
+// Protected file bytes pass through the rewrite image, the pieces and the read
+// answers: each is wiped on every path.
 struct WipedImage {
     TBytes bytes;
     explicit WipedImage(size_t n) : bytes(n, 0) {}
@@ -97,10 +98,13 @@ void CFSDataStoreRecords::createRecord(unsigned short size) { applet->error()->r
 void CFSDataStoreRecords::writeRecord(unsigned short offset, const TBytes& data, size_t replySize) {
     // Lc is one byte and counts the offset and length too.
     if (data.size() + 4 > kMaxLc) raise(kSwBadArgument, __LINE__);
-    TBytes body = Words({offset, static_cast<unsigned short>(data.size())});
-    body.insert(body.end(), data.begin(), data.end());
+    WipedImage body(0);
+    body.bytes = Words({offset, static_cast<unsigned short>(data.size())});
+    body.bytes.insert(body.bytes.end(), data.begin(), data.end());
+    WipedImage command(0);
+    command.bytes = Command(kOpWrite, body.bytes);
     TBytes reply(replySize, 0);
-    applet->sender()->send(Command(kOpWrite, body), reply);
+    applet->sender()->send(command.bytes, reply);
     checkSW(reply);
 }
 
@@ -124,11 +128,11 @@ void CFSDataStoreRecords::commitInPlace(unsigned short handle) {
 }
 
 TBytes CFSDataStoreRecords::readRecord(unsigned short handle, unsigned short offset, unsigned short length) {
-    TBytes reply(kBigReply, 0);
-    applet->sender()->send(Command(kOpRead, Words({handle, offset, length})), reply);
-    checkSW(reply);
-    const size_t n = ResponseDataSize(reply);
-    return CByteReader(reply).take(n);
+    WipedImage reply(kBigReply);
+    applet->sender()->send(Command(kOpRead, Words({handle, offset, length})), reply.bytes);
+    checkSW(reply.bytes);
+    const size_t n = ResponseDataSize(reply.bytes);
+    return CByteReader(reply.bytes).take(n);
 }
 
 void CFSDataStoreRecords::deleteRecord(unsigned short handle) {
@@ -228,9 +232,10 @@ void CFSDataStoreRecords::read_bit(TBytes& piece, unsigned short offset) {
     const size_t n = piece.size();
     if (offset > m_info.size || offset + n > m_info.size) raise(kSwBadPieceSize, __LINE__);
     if (n == 0) return;
-    const TBytes data = readRecord(m_handle, offset, static_cast<unsigned short>(n));
-    if (data.size() < n) raise(kSwBadPieceSize, __LINE__);
-    std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
+    WipedImage data(0);
+    data.bytes = readRecord(m_handle, offset, static_cast<unsigned short>(n));
+    if (data.bytes.size() < n) raise(kSwBadPieceSize, __LINE__);
+    std::copy(data.bytes.begin(), data.bytes.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
 }
 
 void CFSDataStoreRecords::write_bit(const TBytes& piece, unsigned short offset) {
@@ -263,11 +268,7 @@ void CFSDataStoreRecords::write(const TBytes& data, unsigned short offset) {
         deleteRecord(m_handle);
         try {
             createRecord(m_info.size);
-            for (size_t at = 0; at < size; at += kPiece) {
-                const size_t n = std::min<size_t>(kPiece, size - at);
-                const auto from = image.bytes.begin() + static_cast<std::ptrdiff_t>(at);
-                write_bit(TBytes(from, from + static_cast<std::ptrdiff_t>(n)), static_cast<unsigned short>(at));
-            }
+            fillRecord(image.bytes);
             handle = commitNew(FlagOf(m_info), m_objectId);
         } catch (...) {
             // The file is gone from the card: so it goes from the cache, and a
@@ -281,12 +282,18 @@ void CFSDataStoreRecords::write(const TBytes& data, unsigned short offset) {
         movedHandle(old, handle);
         return;
     }
-    for (size_t at = 0; at < size; at += kPiece) {
-        const size_t n = std::min<size_t>(kPiece, size - at);
-        const auto from = image.bytes.begin() + static_cast<std::ptrdiff_t>(at);
-        write_bit(TBytes(from, from + static_cast<std::ptrdiff_t>(n)), static_cast<unsigned short>(at));
-    }
+    fillRecord(image.bytes);
     commitInPlace(m_handle);
+}
+
+void CFSDataStoreRecords::fillRecord(const TBytes& image) {
+    const size_t n = bit_size();
+    WipedImage piece(0);
+    for (size_t at = 0; at < image.size(); at += n) {
+        const auto from = image.begin() + static_cast<std::ptrdiff_t>(at);
+        piece.bytes.assign(from, from + static_cast<std::ptrdiff_t>(std::min(n, image.size() - at)));
+        write_bit(piece.bytes, static_cast<unsigned short>(at));
+    }
 }
 
 void CFSDataStoreRecords::movedHandle(unsigned short, unsigned short newHandle) {

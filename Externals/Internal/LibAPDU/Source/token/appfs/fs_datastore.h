@@ -81,6 +81,8 @@ protected:
 
     // remove steps 1 to 3.
     void removeRecord();
+    // The record being built, filled with `image` in pieces of bit_size() bytes.
+    void fillRecord(const TBytes& image);
 
     // The rewritten record of the current file got a new handle (the store had
     // no room for a copy beside the old one); the layout follows it.

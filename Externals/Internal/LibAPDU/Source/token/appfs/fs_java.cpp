@@ -108,6 +108,7 @@ TBytes ReadCommand(JavaFamilyCommands::Op op, unsigned short offset, unsigned ch
 
 TBytes WriteCommand(JavaFamilyCommands::Op op, unsigned short offset, const TBytes& piece) {
     TBytes c = Header(op, 0x00, 0x00);
+    c.reserve(11 + piece.size());  // never moved once the piece is in: the caller wipes it
     c.push_back(static_cast<unsigned char>(piece.size() + 6));
     PutTag16(c, kTagOffset, offset);
     c.push_back(kTagData);
@@ -240,12 +241,13 @@ void CFSJavaFamily::read_bit(TBytes& piece, unsigned short offset) {
     if (n > 0xFF) raise(kSwBadArgument, __LINE__);
     if (static_cast<size_t>(offset) + n > m_info.size) raise(kSwBadPieceSize, __LINE__);
 
-    const TBytes response =
-        Exchange(applet, ReadCommand(m_cmd.read, offset, static_cast<unsigned char>(n)), n + 2);
+    // The answer may carry a read-protected file's bytes: wiped on every path, and
+    // copied into the caller's piece in place.
+    TBytes response = Exchange(applet, ReadCommand(m_cmd.read, offset, static_cast<unsigned char>(n)), n + 2);
+    ScopedWipe wipeResponse{response};
     checkSW(response);
     if (response.size() != n + 2) raise(kSwBadPieceSize, __LINE__);
-    CByteReader r(response);
-    piece = r.take(n);
+    std::copy(response.begin(), response.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
 }
 
 void CFSJavaFamily::write_bit(const TBytes& piece, unsigned short offset) {
@@ -254,7 +256,9 @@ void CFSJavaFamily::write_bit(const TBytes& piece, unsigned short offset) {
     if (n + 6 > 0xFF) raise(kSwBadArgument, __LINE__);
     if (static_cast<size_t>(offset) + n > m_info.size) raise(0x6A84, __LINE__);
 
-    checkSW(Exchange(applet, WriteCommand(m_cmd.write, offset, piece), kShortReply));
+    TBytes command = WriteCommand(m_cmd.write, offset, piece);
+    ScopedWipe wipeCommand{command};
+    checkSW(Exchange(applet, command, kShortReply));
 }
 
 unsigned short CFSJavaFamily::bit_size() { return kPieceSize; }

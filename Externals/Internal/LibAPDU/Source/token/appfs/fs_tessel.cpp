@@ -1,5 +1,7 @@
 #include "fs_tessel.h"
 
+#include "apppin/pin_tessel.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -271,8 +273,11 @@ void CFSTessel::createSimple(unsigned short fid, CFileInfo info) {
     } else if (info.type == 4) {
         // The designator's first read selects 3F00/3000/3002 on the card, so the
         // directory the file belongs in is selected again after it.
-        const unsigned char pin = static_cast<unsigned char>(PinExtractAccess(applet->pin()->pathUser()) & 0xFF);
-        if (!m_cardPath.empty()) selectSimple(m_cardPath);
+        IAppPin* pins = applet->pin();
+        const CPinTessel* tessel = dynamic_cast<const CPinTessel*>(pins);
+        const bool known = tessel && tessel->designatorsRead();
+        const unsigned char pin = static_cast<unsigned char>(PinExtractAccess(pins->pathUser()) & 0xFF);
+        if (!known && !m_cardPath.empty()) selectSimple(m_cardPath);
         command = {0x00, 0xE0, kFdbThird, 0x00, 0x26, 0x62, 0x24, 0x8A, 0x01, 0x04, 0x83, 0x02, fh, fl,
                    0x80, 0x02, sh,   sl,   0x86, 0x0E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0xFF, 0x00, pin,
                    0x00, pin,  0x00, 0x00, 0x00, pin,  0x85, 0x05, 0x05, 0x0C, 0x20, 0x00, 0xA3, 0x71, 0x00};
@@ -448,9 +453,14 @@ void CFSTessel::read_bit(TBytes& piece, unsigned short offset) {
     TBytes command = {0x00, 0xB0};
     PutBE16(command, offset);
     command.push_back(static_cast<unsigned char>(n));
-    const TBytes response = exchange(command, n + 2);
-    if (response.size() != n + 2) LIBAPDU_RAISE(kSwBadPieceSize);
+    TBytes response = exchange(command, n + 2);
+    // File bytes may be protected ones: the answer buffer does not outlive the copy.
+    if (response.size() != n + 2) {
+        SecureWipe(response);
+        LIBAPDU_RAISE(kSwBadPieceSize);
+    }
     piece = CByteReader(response).take(n);
+    SecureWipe(response);
 }
 
 void CFSTessel::write_bit(const TBytes& piece, unsigned short offset) {
@@ -461,7 +471,13 @@ void CFSTessel::write_bit(const TBytes& piece, unsigned short offset) {
     PutBE16(command, offset);
     command.push_back(static_cast<unsigned char>(n));
     command.insert(command.end(), piece.begin(), piece.end());
-    exchange(command, kShortReply);
+    try {
+        exchange(command, kShortReply);
+    } catch (...) {
+        SecureWipe(command);
+        throw;
+    }
+    SecureWipe(command);
 }
 
 }  // namespace libapdu

@@ -103,9 +103,11 @@ void CFSWren::read_bit(TBytes& piece, unsigned short offset) {
     PutLE16(c, offset);
     PutLE16(c, static_cast<unsigned short>(n));
     c.push_back(0x00);
-    const TBytes reply = exchange(c, n + 2);
-    if (reply.size() != n + 2) LIBAPDU_RAISE(kSwBadPieceSize);
-    piece = CByteReader(reply).take(n);
+    TBytes reply = exchange(c, n + 2);
+    const bool whole = reply.size() == n + 2;
+    if (whole) piece = CByteReader(reply).take(n);
+    SecureWipe(reply);  // the file may be a protected one
+    if (!whole) LIBAPDU_RAISE(kSwBadPieceSize);
 }
 
 void CFSWren::write_bit(const TBytes& piece, unsigned short offset) {
@@ -116,7 +118,13 @@ void CFSWren::write_bit(const TBytes& piece, unsigned short offset) {
     PutLE16(c, offset);
     PutLE16(c, static_cast<unsigned short>(n));
     c.insert(c.end(), piece.begin(), piece.end());
-    exchange(c, 2);
+    try {
+        exchange(c, 2);
+    } catch (...) {
+        SecureWipe(c);
+        throw;
+    }
+    SecureWipe(c);
 }
 
 }  // namespace libapdu

@@ -172,6 +172,7 @@ void CPinTessel::NamesInitProc() {
     m_pathAdmin = {kRoot, kAdminReference};
     m_pathGlobal = {kRoot, kGlobalReference};
     m_pathCounter = {kRoot, kCounterReference};
+    m_designatorsRead = true;
 }
 
 TBytes CPinTessel::selectCommand(const path& p) const {

@@ -64,6 +64,9 @@ public:
     const path& selectedPath() const { return m_selectedPath; }
     unsigned short selectedReference() const { return m_selectedReference; }
     const path& pathCounter() const { return m_pathCounter; }
+    // Whether the designators have been read from the card (reading them selects
+    // 3F00/3000/3002 there).
+    bool designatorsRead() const { return m_designatorsRead; }
 
     static bool isZeroes(const unsigned char* data, int count);
     static bool isZeroes(const wchar_t* data, int count);
@@ -81,6 +84,7 @@ private:
     unsigned short m_selectedReference = 0;
     PinInfo m_info;
     path m_pathCounter;
+    bool m_designatorsRead = false;
 };
 
 }  // namespace libapdu

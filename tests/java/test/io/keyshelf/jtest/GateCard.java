@@ -1,7 +1,5 @@
 package io.keyshelf.jtest;
 
-import java.util.concurrent.CountDownLatch;
-import java.util.concurrent.TimeUnit;
 import javax.smartcardio.ATR;
 import javax.smartcardio.Card;
 import javax.smartcardio.CardException;
@@ -15,8 +13,7 @@ import javax.smartcardio.ResponseAPDU;
  */
 final class GateCard extends BasicChannelCard {
     private final Card inner;
-    private volatile CountDownLatch entered;
-    private volatile CountDownLatch open;
+    private final Gate gate = new Gate();
 
     GateCard(Card inner) {
         this.inner = inner;
@@ -24,20 +21,17 @@ final class GateCard extends BasicChannelCard {
 
     /** The next transmit stops at the gate. */
     void arm() {
-        open = new CountDownLatch(1);
-        entered = new CountDownLatch(1);
+        gate.arm();
     }
 
     /** Waits until a transmit is held at the gate. */
     boolean awaitEntered(long seconds) throws InterruptedException {
-        return entered.await(seconds, TimeUnit.SECONDS);
+        return gate.awaitEntered(seconds);
     }
 
     /** Lets the held transmit, and every later one, through. */
     void release() {
-        CountDownLatch o = open;
-        open = null;
-        if (o != null) o.countDown();
+        gate.release();
     }
 
     @Override
@@ -57,15 +51,11 @@ final class GateCard extends BasicChannelCard {
 
     @Override
     protected ResponseAPDU transmit(CommandAPDU command) throws CardException {
-        CountDownLatch o = open;
-        if (o != null) {
-            entered.countDown();
-            try {
-                if (!o.await(30, TimeUnit.SECONDS)) throw new CardException("gate never opened");
-            } catch (InterruptedException e) {
-                Thread.currentThread().interrupt();
-                throw new CardException("interrupted at the gate");
-            }
+        try {
+            if (!gate.pass()) throw new CardException("gate never opened");
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            throw new CardException("interrupted at the gate");
         }
         return inner.getBasicChannel().transmit(command);
     }

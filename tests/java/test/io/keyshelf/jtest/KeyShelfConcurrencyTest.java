@@ -5,7 +5,6 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.ExecutorService;
@@ -21,7 +20,7 @@ import org.junit.jupiter.api.Timeout;
  * token runs whole before the next (the directory it opens is still open when it
  * stores), so no file gets another thread's bytes.
  */
-@Tag("store")
+@Tag("shelf")
 class KeyShelfConcurrencyTest {
     private static final int ROUNDS = 12;
 
@@ -34,7 +33,7 @@ class KeyShelfConcurrencyTest {
             String name = dirName(worker, round);
             // No closeDir: another thread may have opened its own directory since, and each
             // open closes the one before anyway.
-            KeyShelfJx.openDir(t.card, h, name, true);
+            Shelf.openDir(t.card, h, name, true);
         }
     }
 
@@ -42,7 +41,7 @@ class KeyShelfConcurrencyTest {
         List<String> want = new ArrayList<>();
         for (int w = 0; w < workers; w++)
             for (int r = 0; r < ROUNDS; r++) want.add(dirName(w, r));
-        List<String> got = new ArrayList<>(List.of(KeyShelfJx.getDirList(t.card, h).split("\\\\")));
+        List<String> got = new ArrayList<>(List.of(Shelf.getDirList(t.card, h).split("\\\\")));
         got.sort(null);
         want.sort(null);
         assertEquals(want, got);
@@ -54,9 +53,9 @@ class KeyShelfConcurrencyTest {
         final int workers = 4;
         try (SimToken shared = SimToken.start("java"); SimToken a = SimToken.start("heron");
                 SimToken b = SimToken.start("java")) {
-            long hs = KeyShelfJx.createToken(shared.card);
-            long ha = KeyShelfJx.createToken(a.card);
-            long hb = KeyShelfJx.createToken(b.card);
+            long hs = Shelf.createToken(shared.card);
+            long ha = Shelf.createToken(a.card);
+            long hb = Shelf.createToken(b.card);
             ExecutorService pool = Executors.newFixedThreadPool(workers + 2);
             try {
                 List<Future<?>> jobs = new ArrayList<>();
@@ -67,18 +66,18 @@ class KeyShelfConcurrencyTest {
                 jobs.add(pool.submit(() -> work(a, ha, 0)));
                 jobs.add(pool.submit(() -> work(b, hb, 1)));
                 // Meanwhile the serial is read over and over on the shared token.
-                String serial = KeyShelfJx.getTokenSerial(shared.card, hs);
-                for (int i = 0; i < 50; i++) assertEquals(serial, KeyShelfJx.getTokenSerial(shared.card, hs));
+                String serial = Shelf.getTokenSerial(shared.card, hs);
+                for (int i = 0; i < 50; i++) assertEquals(serial, Shelf.getTokenSerial(shared.card, hs));
                 for (Future<?> f : jobs) f.get(10, TimeUnit.SECONDS);
             } finally {
                 pool.shutdownNow();
             }
             checkDirs(shared, hs, workers);
-            assertEquals(dirName(0, 0), KeyShelfJx.getDirList(a.card, ha).split("\\\\")[0]);
-            assertEquals(ROUNDS, KeyShelfJx.getDirList(b.card, hb).split("\\\\").length);
-            KeyShelfJx.destroyToken(shared.card, hs);
-            KeyShelfJx.destroyToken(a.card, ha);
-            KeyShelfJx.destroyToken(b.card, hb);
+            assertEquals(dirName(0, 0), Shelf.getDirList(a.card, ha).split("\\\\")[0]);
+            assertEquals(ROUNDS, Shelf.getDirList(b.card, hb).split("\\\\").length);
+            Shelf.destroyToken(shared.card, hs);
+            Shelf.destroyToken(a.card, ha);
+            Shelf.destroyToken(b.card, hb);
         }
     }
 
@@ -87,9 +86,9 @@ class KeyShelfConcurrencyTest {
     void filesStoredByThreadsOnOneTokenKeepTheirOwnBytes() throws Exception {
         final int workers = 4;
         try (SimToken t = SimToken.start("java")) {
-            long h = KeyShelfJx.createToken(t.card);
-            KeyShelfJx.Login(t.card, h, "1234".toCharArray());
-            KeyShelfJx.openDir(t.card, h, "c0", true);
+            long h = Shelf.createToken(t.card);
+            Shelf.Login(t.card, h, "1234".toCharArray());
+            Shelf.openDir(t.card, h, "c0", true);
             ExecutorService pool = Executors.newFixedThreadPool(workers + 1);
             try {
                 List<Future<?>> jobs = new ArrayList<>();
@@ -99,15 +98,15 @@ class KeyShelfConcurrencyTest {
                         // Every worker its own key-container file in the one open directory; the
                         // first store creates it, the later ones overwrite it.
                         for (int round = 0; round < ROUNDS; round++)
-                            KeyShelfJx.storeFile(t.card, h, 0xF001 + worker, content(worker, round), false);
+                            Shelf.storeFile(t.card, h, 0xF001 + worker, content(worker, round), false);
                     }));
                 }
                 // Meanwhile logins and logouts: a login's challenge, selection and answer are
                 // one exchange with the card, which no store may split.
                 jobs.add(pool.submit(() -> {
                     for (int round = 0; round < ROUNDS; round++) {
-                        KeyShelfJx.Login(t.card, h, "1234".toCharArray());
-                        KeyShelfJx.Logout(t.card, h);
+                        Shelf.Login(t.card, h, "1234".toCharArray());
+                        Shelf.Logout(t.card, h);
                     }
                 }));
                 for (Future<?> f : jobs) f.get(10, TimeUnit.SECONDS);
@@ -117,10 +116,10 @@ class KeyShelfConcurrencyTest {
             for (int w = 0; w < workers; w++) {
                 byte[] want = content(w, ROUNDS - 1);
                 byte[] out = new byte[want.length];
-                KeyShelfJx.readFile(t.card, h, 0xF001 + w, out.length, out);
+                Shelf.readFile(t.card, h, 0xF001 + w, out.length, out);
                 assertArrayEquals(want, out, "file F00" + (w + 1));
             }
-            KeyShelfJx.destroyToken(t.card, h);
+            Shelf.destroyToken(t.card, h);
         }
     }
 
@@ -129,14 +128,14 @@ class KeyShelfConcurrencyTest {
     @Timeout(value = 60, unit = TimeUnit.SECONDS)
     void destroyWaitsForTheCallInsideTheToken() throws Exception {
         try (SimToken t = SimToken.start("java")) {
-            GateCard gate = new GateCard(t.card);
-            long h = KeyShelfJx.createToken(gate);
+            GateCard gate = t.gated();
+            long h = Shelf.createToken(gate);
             ExecutorService pool = Executors.newFixedThreadPool(2);
             try {
                 gate.arm();
-                Future<?> call = pool.submit(() -> KeyShelfJx.openDir(gate, h, "5", true));
+                Future<?> call = pool.submit(() -> Shelf.openDir(gate, h, "5", true));
                 assertTrue(gate.awaitEntered(20), "the call never reached the card");
-                Future<?> destroy = pool.submit(() -> KeyShelfJx.destroyToken(gate, h));
+                Future<?> destroy = pool.submit(() -> Shelf.destroyToken(gate, h));
                 // Whatever the scheduling, the destruction cannot end while the call is held.
                 Thread.sleep(200);
                 assertFalse(destroy.isDone(), "the token was destroyed under a running call");
@@ -147,10 +146,10 @@ class KeyShelfConcurrencyTest {
                 gate.release();
                 pool.shutdownNow();
             }
-            KeyShelfLibrary.assertFails(java.io.IOException.class, "Unknown error", () -> KeyShelfJx.getDirList(gate, h));
-            long again = KeyShelfJx.createToken(t.card);
-            assertEquals("5", KeyShelfJx.getDirList(t.card, again));
-            KeyShelfJx.destroyToken(t.card, again);
+            KeyShelfLibrary.assertUnknownError("destroyed", () -> Shelf.getDirList(gate, h));
+            long again = Shelf.createToken(t.card);
+            assertEquals("5", Shelf.getDirList(t.card, again));
+            Shelf.destroyToken(t.card, again);
         }
     }
 
@@ -173,11 +172,11 @@ class KeyShelfConcurrencyTest {
                     final String serial = w + "\\";
                     jobs.add(pool.submit(() -> {
                         for (int r = 0; r < rounds; r++) {
-                            long h = KeyShelfJx.createToken(t.card);
-                            assertEquals(serial, KeyShelfJx.getTokenSerial(t.card, h));
-                            // The handle is not tried again here: a token that another thread
-                            // creates next may get the same one.
-                            KeyShelfJx.destroyToken(t.card, h);
+                            long h = Shelf.createToken(t.card);
+                            assertEquals(serial, Shelf.getTokenSerial(t.card, h));
+                            Shelf.destroyToken(t.card, h);
+                            // Never given to a token another thread creates meanwhile.
+                            KeyShelfLibrary.assertUnknownError("destroyed handle", () -> Shelf.getTokenSerial(t.card, h));
                         }
                         return null;
                     }));

@@ -4,7 +4,6 @@ import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 
-import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.security.UnrecoverableKeyException;
@@ -21,7 +20,7 @@ import org.junit.jupiter.params.provider.CsvSource;
  * login passes only when the library sends a MAC under the keys of exactly the PIN's
  * UTF-8 bytes.
  */
-@Tag("store")
+@Tag("shelf")
 class KeyShelfPinTest {
     private static final String WRONG = "Wrong pin";
     private static final String BLOCKED = "Pin blocked";
@@ -40,23 +39,23 @@ class KeyShelfPinTest {
         return Hex.text(text.getBytes(StandardCharsets.UTF_8));
     }
 
-    private interface Session {
+    interface Session {
         void run(long h) throws Exception;
     }
 
     /** One createToken ... destroyToken on the simulated card. */
-    private static void session(SimToken t, Session body) throws Exception {
-        long h = KeyShelfJx.createToken(t.card);
+    static void session(SimToken t, Session body) throws Exception {
+        long h = Shelf.createToken(t.card);
         assertNotEquals(0L, h);
         try {
             body.run(h);
         } finally {
-            KeyShelfJx.destroyToken(t.card, h);
+            Shelf.destroyToken(t.card, h);
         }
     }
 
-    private static void login(SimToken t, long h, String pin) {
-        KeyShelfJx.Login(t.card, h, pin.toCharArray());
+    static void login(SimToken t, long h, String pin) {
+        Shelf.Login(t.card, h, pin.toCharArray());
     }
 
     @ParameterizedTest(name = "{0}, fips {1}")
@@ -65,25 +64,25 @@ class KeyShelfPinTest {
         try (SimToken t = SimToken.start(kind, options(fips))) {
             session(t, h -> {
                 login(t, h, "1234");
-                KeyShelfJx.Logout(t.card, h);
-                KeyShelfJx.Logout(t.card, h);  // logging out twice is no error
+                Shelf.Logout(t.card, h);
+                Shelf.Logout(t.card, h);  // logging out twice is no error
                 assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "1235"));
                 assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "12345"));
                 login(t, h, "1234");
                 // A wrong old PIN changes nothing.
                 assertFails(UnrecoverableKeyException.class, WRONG,
-                        () -> KeyShelfJx.changePin(t.card, h, "4321".toCharArray(), "5678".toCharArray()));
-                KeyShelfJx.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray());
+                        () -> Shelf.changePin(t.card, h, "4321".toCharArray(), "5678".toCharArray()));
+                Shelf.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray());
                 // The session goes on under the new PIN.
-                KeyShelfJx.openDir(t.card, h, "7", true);
-                KeyShelfJx.storeFile(t.card, h, 0xF007, new byte[] {1, 2, 3}, false);
-                KeyShelfJx.Logout(t.card, h);
+                Shelf.openDir(t.card, h, "7", true);
+                Shelf.storeFile(t.card, h, 0xF007, new byte[] {1, 2, 3}, false);
+                Shelf.Logout(t.card, h);
             });
             session(t, h -> {
                 assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "1234"));
                 login(t, h, "5678");
                 // And back, so a PIN may be changed more than once.
-                KeyShelfJx.changePin(t.card, h, "5678".toCharArray(), "1234".toCharArray());
+                Shelf.changePin(t.card, h, "5678".toCharArray(), "1234".toCharArray());
             });
             session(t, h -> {
                 assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "5678"));
@@ -105,7 +104,7 @@ class KeyShelfPinTest {
                 assertFails(UnrecoverableKeyException.class, BLOCKED, () -> login(t, h, "0000"));
                 assertFails(UnrecoverableKeyException.class, BLOCKED, () -> login(t, h, "1234"));
                 assertFails(UnrecoverableKeyException.class, BLOCKED,
-                        () -> KeyShelfJx.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray()));
+                        () -> Shelf.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray()));
             });
             // Blocked on the card, not in the session.
             session(t, h -> assertFails(UnrecoverableKeyException.class, BLOCKED, () -> login(t, h, "1234")));
@@ -130,8 +129,8 @@ class KeyShelfPinTest {
                     assertFails(miss, UnrecoverableKeyException.class, WRONG, () -> login(t, h, miss));
                 login(t, h, WIDE);
                 // To another such PIN, and to one of two pairs and nothing else.
-                KeyShelfJx.changePin(t.card, h, WIDE.toCharArray(), "\u00df\u4e2d".toCharArray());
-                KeyShelfJx.changePin(t.card, h, "\u00df\u4e2d".toCharArray(), "\ud83d\ude00\ud83d\ude01".toCharArray());
+                Shelf.changePin(t.card, h, WIDE.toCharArray(), "\u00df\u4e2d".toCharArray());
+                Shelf.changePin(t.card, h, "\u00df\u4e2d".toCharArray(), "\ud83d\ude00\ud83d\ude01".toCharArray());
             });
             session(t, h -> {
                 assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, WIDE));
@@ -153,9 +152,9 @@ class KeyShelfPinTest {
                     String what = pin.chars().mapToObj(c -> String.format("%04X", c)).reduce((a, b) -> a + " " + b).get();
                     cases.add(new Object[] {"login " + what, (Executable) () -> login(t, h, pin)});
                     cases.add(new Object[] {"change from " + what,
-                        (Executable) () -> KeyShelfJx.changePin(t.card, h, pin.toCharArray(), "5678".toCharArray())});
+                        (Executable) () -> Shelf.changePin(t.card, h, pin.toCharArray(), "5678".toCharArray())});
                     cases.add(new Object[] {"change to " + what,
-                        (Executable) () -> KeyShelfJx.changePin(t.card, h, "1234".toCharArray(), pin.toCharArray())});
+                        (Executable) () -> Shelf.changePin(t.card, h, "1234".toCharArray(), pin.toCharArray())});
                 }
                 long before = t.commands();
                 for (Object[] c : cases) {
@@ -164,11 +163,11 @@ class KeyShelfPinTest {
                 }
                 // Missing PINs are refused as early; the old one is looked at first.
                 assertFails(UnrecoverableKeyException.class, "Pin missing",
-                        () -> KeyShelfJx.changePin(t.card, h, null, "5678".toCharArray()));
+                        () -> Shelf.changePin(t.card, h, null, "5678".toCharArray()));
                 assertFails(UnrecoverableKeyException.class, "Pin missing",
-                        () -> KeyShelfJx.changePin(t.card, h, new char[0], null));
+                        () -> Shelf.changePin(t.card, h, new char[0], null));
                 assertFails(UnrecoverableKeyException.class, "New pin missing",
-                        () -> KeyShelfJx.changePin(t.card, h, "\ud834".toCharArray(), new char[0]));
+                        () -> Shelf.changePin(t.card, h, "\ud834".toCharArray(), new char[0]));
                 assertEquals(before, t.commands(), "a missing PIN reached the card");
                 // Twelve refusals and not one counted as a miss: one try of two remains.
                 assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "0000"));

@@ -40,13 +40,13 @@ class PcscRigTest {
     private static FakeVpicc fakeCard;
     private static Process sim;
 
-    private static String property(String name) {
+    static String property(String name) {
         String v = System.getProperty(name);
         if (v == null || v.isEmpty()) fail("system property " + name + " is not set: the harness is mis-wired");
         return v;
     }
 
-    private static String run(String... command) throws IOException, InterruptedException {
+    static String run(String... command) throws IOException, InterruptedException {
         Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
         p.getOutputStream().close();
         String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
@@ -59,7 +59,7 @@ class PcscRigTest {
     }
 
     // vpcd listens on PORT for its first slot and PORT+1 for its second.
-    private static int twoFreePorts() throws IOException {
+    static int twoFreePorts() throws IOException {
         for (int attempt = 0; attempt < 20; attempt++) {
             int p;
             try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
@@ -150,5 +150,21 @@ class PcscRigTest {
     @Test
     void keyStoreSessionThroughPcscd() throws Exception {
         PcscStoreTest.keyStoreSession();
+    }
+
+    /** The key store on a DataStore token through pcscd: it takes the second slot for this test. */
+    @Test
+    void dataStoreSessionThroughPcscd() throws Exception {
+        PcscDataStoreSession.stop(sim);
+        sim = null;
+        PcscDataStoreSession.awaitEmptySlot();
+        Process dataStore = PcscDataStoreSession.startSimulator(port + 1);
+        try {
+            PcscDataStoreSession.run();
+        } finally {
+            PcscDataStoreSession.stop(dataStore);
+            PcscDataStoreSession.awaitEmptySlot();
+            sim = PcscStoreTest.startSimulator(port + 1);
+        }
     }
 }

@@ -6,7 +6,6 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.nio.file.Path;
@@ -45,43 +44,53 @@ final class PcscStoreTest {
     }
 
     static Card connectSim() throws Exception {
+        return connect(SIM_READER);
+    }
+
+    /** The card in the reader of that name, waiting for both a while. */
+    static Card connect(String reader) throws Exception {
         TerminalFactory factory = TerminalFactory.getDefault();
         assertEquals("PC/SC", factory.getType(), "SunPCSC is not available: is libpcsclite.so.1 installed?");
         CardTerminal terminal = null;
         long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
         while (terminal == null && System.nanoTime() < deadline) {
             for (CardTerminal t : factory.terminals().list())
-                if (t.getName().equals(SIM_READER)) terminal = t;
+                if (t.getName().equals(reader)) terminal = t;
             if (terminal == null) Thread.sleep(100);
         }
-        assertNotNull(terminal, "pcscd shows no reader named " + SIM_READER);
-        assertTrue(terminal.waitForCardPresent(10_000), "the simulator never showed in " + SIM_READER);
+        assertNotNull(terminal, "pcscd shows no reader named " + reader);
+        assertTrue(terminal.waitForCardPresent(10_000), "the simulator never showed in " + reader);
         return terminal.connect("*");
     }
 
+    /** Through the JVM's deliverable: libKeyShelf gets a card service over the PC/SC card. */
     static void keyStoreSession() throws Exception {
         Card card = connectSim();
+        OcfService service = new OcfService(OcfService.card(card));
+        Shelf.bind(card, service);
         try {
-            long h = KeyShelfJx.createToken(card);
+            long h = Shelf.createToken(card);
             try {
-                assertTrue(KeyShelfJx.getTokenSerial(card, h).matches("([0-9a-f]{1,2}\\\\)+"));
-                KeyShelfJx.openDir(card, h, "a1", true);
-                KeyShelfJx.openDir(card, h, "a2", true);
-                assertEquals("a1\\a2", KeyShelfJx.getDirList(card, h));
-                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(card, h, 0x1234));
+                assertTrue(Shelf.getTokenSerial(card, h).matches("([0-9a-f]{1,2}\\\\)+"));
+                Shelf.openDir(card, h, "a1", true);
+                Shelf.openDir(card, h, "a2", true);
+                assertEquals("a1\\a2", Shelf.getDirList(card, h));
+                assertFails(FileNotFoundException.class, "File not found", () -> Shelf.getFileSize(card, h, 0x1234));
                 byte[] data = new byte[700];
                 for (int i = 0; i < data.length; i++) data[i] = (byte) i;
-                KeyShelfJx.storeFile(card, h, 0xF003, data, false);
-                assertEquals(2048, KeyShelfJx.getFileSize(card, h, 0xF003));
+                Shelf.storeFile(card, h, 0xF003, data, false);
+                assertEquals(2048, Shelf.getFileSize(card, h, 0xF003));
                 byte[] out = new byte[700];
-                KeyShelfJx.readFile(card, h, 0xF003, out.length, out);
+                Shelf.readFile(card, h, 0xF003, out.length, out);
                 assertArrayEquals(data, out);
-                KeyShelfJx.closeDir(card, h, true);
-                assertEquals("a1", KeyShelfJx.getDirList(card, h));
+                Shelf.closeDir(card, h, true);
+                assertEquals("a1", Shelf.getDirList(card, h));
             } finally {
-                KeyShelfJx.destroyToken(card, h);
+                Shelf.destroyToken(card, h);
             }
+            if (Shelf.deliverable() == Deliverable.KEYSHELF) assertTrue(service.commands.get() > 0);
         } finally {
+            Shelf.unbind(card);
             card.disconnect(false);
         }
     }

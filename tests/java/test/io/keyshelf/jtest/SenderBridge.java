@@ -34,4 +34,17 @@ final class SenderBridge {
 
     /** Selects the applet identifier, runs a control call, returns the stored identifier (-1 if control touched its output). */
     static native int appletAfterSelect(long handle, int id);
+
+    /** Builds an OpenCard Framework transport over the service; refused ones raise IllegalStateException. */
+    static native long openOcf(Object service);
+
+    static native void closeOcf(long handle);
+
+    /** Refreshes the transport with this service, sends one command, returns the response buffer. */
+    static native byte[] sendOcf(long handle, Object service, byte[] command);
+
+    static native byte[] atrOcf(long handle, Object service);
+
+    /** As appletAfterSelect, on the OpenCard Framework transport. */
+    static native int appletAfterSelectOcf(long handle, int id);
 }

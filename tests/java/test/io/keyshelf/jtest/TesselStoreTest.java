@@ -119,6 +119,29 @@ class TesselStoreTest {
         });
     }
 
+    /** An ATR no token model knows: the applet probe finds the token all the same. */
+    @Test
+    void foundByTheProbeWhateverTheAtr() throws Exception {
+        session((t, h) -> {
+            assertEquals("54\\53\\0\\0\\12\\34\\56\\78\\", KeyShelfJx.getTokenSerial(t.card, h));
+            login(t, h, "1234");
+            KeyShelfJx.openDir(t.card, h, "3", true);
+            KeyShelfJx.storeFile(t.card, h, 0xF007, new byte[] {7}, false);
+        }, "--atr", "3B 80 80 01 01");
+    }
+
+    /** The user PIN's reference is the token's login type; new files take it as their access byte. */
+    @Test
+    void theLoginTypeNamesTheUserPin() throws Exception {
+        session((t, h) -> {
+            login(t, h, "1234");
+            KeyShelfJx.openDir(t.card, h, "4", true);
+            KeyShelfJx.storeFile(t.card, h, 0xF001, new byte[] {1}, false);
+            assertEquals("64 00 20 00 20 00 20 00 20", cardFile(t, 4, 0xF001));
+            KeyShelfJx.Login(t.card, h, TesselTicket.build(0x20, "1234"));
+        }, "--login-type", "20");
+    }
+
     @Test
     void loginLogoutAndChangeUnderSecureMessaging() throws Exception {
         session((t, h) -> {

@@ -27,6 +27,11 @@ final class VpcdCard extends BasicChannelCard implements AutoCloseable {
     private final OutputStream out;
     private ATR atr;
     private boolean disconnected;
+    // Faults of the link, whichever road the command takes: commands that start with
+    // this prefix fail as a broken link; every command gets this answer.
+    private volatile byte[] failingPrefix;
+    private final java.util.concurrent.atomic.AtomicInteger failingSkip = new java.util.concurrent.atomic.AtomicInteger();
+    private volatile byte[] answerToAll;
 
     private VpcdCard(Socket socket) throws IOException {
         this.socket = socket;
@@ -86,6 +91,38 @@ final class VpcdCard extends BasicChannelCard implements AutoCloseable {
         }
     }
 
+    /** From now on every command that starts with the prefix (null: none) fails as a broken link would. */
+    void failCommands(byte[] prefix) {
+        failCommands(prefix, 0);
+    }
+
+    /** As failCommands(prefix), letting the first {@code skip} matching commands through. */
+    void failCommands(byte[] prefix, int skip) {
+        failingSkip.set(skip);
+        failingPrefix = prefix == null ? null : prefix.clone();
+    }
+
+    /** From now on the card answers every command with these bytes (null: the simulator answers). */
+    void answerEveryCommand(byte[] answer) {
+        answerToAll = answer == null ? null : answer.clone();
+    }
+
+    /**
+     * One command's bytes to the simulator exactly as given, and its answer as it
+     * comes: the road of a card service's channel, which no CommandAPDU of
+     * javax.smartcardio reshapes.
+     */
+    byte[] exchangeCommand(byte[] command) throws CardException {
+        byte[] prefix = failingPrefix;
+        if (prefix != null && command.length >= prefix.length
+                && java.util.Arrays.equals(command, 0, prefix.length, prefix, 0, prefix.length)
+                && failingSkip.getAndDecrement() <= 0) {
+            throw new CardException("link broken at a command of prefix " + Hex.text(prefix));
+        }
+        byte[] answer = answerToAll;
+        return answer != null ? answer.clone() : exchange(command);
+    }
+
     /** The simulator's file tree as text (its FE 01 inspection frame); no card traffic. */
     String inspectTree() throws CardException {
         return new String(exchange(new byte[] {(byte) 0xFE, 0x01}), java.nio.charset.StandardCharsets.US_ASCII);
@@ -115,7 +152,7 @@ final class VpcdCard extends BasicChannelCard implements AutoCloseable {
 
     @Override
     protected ResponseAPDU transmit(CommandAPDU command) throws CardException {
-        byte[] answer = exchange(command.getBytes());
+        byte[] answer = exchangeCommand(command.getBytes());
         // A response APDU is at least SW1 SW2; a one-byte frame would be a control byte.
         if (answer.length < 2) {
             throw new CardException("response of " + answer.length + " byte(s) carries no status word");
