@@ -2,6 +2,7 @@ package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
 import static io.keyshelf.jtest.KeyShelfLibrary.assertUnknownError;
+import static io.keyshelf.jtest.KeyShelfPinTest.session;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
@@ -11,7 +12,6 @@ import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.security.UnrecoverableKeyException;
 import java.util.ArrayList;
-import java.util.Arrays;
 import java.util.List;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
@@ -77,13 +77,8 @@ class DataStoreStoreTest {
         {0xF005, 1, 80, 0}, {0xF006, 0, 96, 300}, {0xF007, 0, 8, 8}};
 
     private static void readBack(SimToken t, long h) {
-        for (int[] row : ROWS) {
-            String what = String.format("file %04X", row[0]);
-            int size = Math.max(row[2], row[3]);
-            assertEquals(size, Shelf.getFileSize(t.card, h, row[0]), what);
-            byte[] back = read(t, h, row[0], size);
-            assertArrayEquals(pattern(row[3], row[0]), Arrays.copyOf(back, row[3]), what);
-        }
+        for (int[] row : ROWS)
+            KeyShelfStoreTest.assertHolds(t, h, row[0], pattern(row[3], row[0]), Math.max(row[2], row[3]));
     }
 
     /** The whole session on token variants the card may come as. */
@@ -101,8 +96,7 @@ class DataStoreStoreTest {
         List<String> options = new ArrayList<>(List.of("--serial", "0A001B0000000001"));
         if (!variant.isEmpty()) options.addAll(List.of(variant.split(" ")));
         try (SimToken t = SimToken.start("datastore", options.toArray(new String[0]))) {
-            long h = Shelf.createToken(t.card);
-            try {
+            session(t, h -> {
                 assertEquals("a\\0\\1b\\0\\0\\0\\0\\1\\", Shelf.getTokenSerial(t.card, h));
                 assertFails(FileNotFoundException.class, NOT_FOUND, () -> Shelf.getDirList(t.card, h));
                 Shelf.Login(t.card, h, "1234".toCharArray());
@@ -140,28 +134,22 @@ class DataStoreStoreTest {
                 Shelf.openDir(t.card, h, "f000", false);
                 Shelf.closeDir(t.card, h, true);
                 assertEquals("1\\cc00", Shelf.getDirList(t.card, h));
-            } finally {
-                Shelf.destroyToken(t.card, h);
-            }
+            });
 
             // A new token reads the whole store from the card again.
-            long h2 = Shelf.createToken(t.card);
-            try {
+            session(t, h2 -> {
                 Shelf.Login(t.card, h2, "1234".toCharArray());
                 assertEquals("1\\cc00", Shelf.getDirList(t.card, h2));
                 Shelf.openDir(t.card, h2, "1", false);
                 readBack(t, h2);
-            } finally {
-                Shelf.destroyToken(t.card, h2);
-            }
+            });
         }
     }
 
     @Test
     void wrongAndBlockedPins() throws Exception {
         try (SimToken t = SimToken.start("datastore", "--pin-tries", "3")) {
-            long h = Shelf.createToken(t.card);
-            try {
+            session(t, h -> {
                 assertFails(UnrecoverableKeyException.class, "Wrong pin",
                         () -> Shelf.changePin(t.card, h, "9999".toCharArray(), "5678".toCharArray()));
                 Shelf.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray());
@@ -176,9 +164,7 @@ class DataStoreStoreTest {
                         () -> Shelf.Login(t.card, h, "5678".toCharArray()));
                 assertFails(UnrecoverableKeyException.class, "Pin blocked",
                         () -> Shelf.changePin(t.card, h, "5678".toCharArray(), "1234".toCharArray()));
-            } finally {
-                Shelf.destroyToken(t.card, h);
-            }
+            });
         }
     }
 
@@ -186,8 +172,7 @@ class DataStoreStoreTest {
     @Test
     void storeTooFullForACopy() throws Exception {
         try (SimToken t = SimToken.start("datastore", "--capacity", "3000")) {
-            long h = Shelf.createToken(t.card);
-            try {
+            session(t, h -> {
                 Shelf.openDir(t.card, h, "cc01", true);
                 Shelf.storeFile(t.card, h, 0xF003, pattern(100, 1), false);
                 int before = fileRecord(t, 0xF003, 2048).handle();
@@ -199,16 +184,11 @@ class DataStoreStoreTest {
                         () -> Shelf.storeFile(t.card, h, 0xF006, new byte[1000], false));
                 assertFails(FileNotFoundException.class, NO_SPACE,
                         () -> Shelf.storeFile(t.card, h, 0xF006, new byte[0x4001], false));
-            } finally {
-                Shelf.destroyToken(t.card, h);
-            }
-            long h2 = Shelf.createToken(t.card);
-            try {
+            });
+            session(t, h2 -> {
                 Shelf.openDir(t.card, h2, "cc01", false);
                 assertArrayEquals(pattern(2048, 2), read(t, h2, 0xF003, 2048));
-            } finally {
-                Shelf.destroyToken(t.card, h2);
-            }
+            });
         }
     }
 
@@ -216,12 +196,9 @@ class DataStoreStoreTest {
     @Test
     void handlesTooWideForAFolder() throws Exception {
         try (SimToken t = SimToken.start("datastore", "--handles", "from:0200")) {
-            long h = Shelf.createToken(t.card);
-            try {
+            session(t, h -> {
                 assertFails(FileNotFoundException.class, NO_SPACE, () -> Shelf.openDir(t.card, h, "1", true));
-            } finally {
-                Shelf.destroyToken(t.card, h);
-            }
+            });
         }
     }
 

@@ -83,14 +83,7 @@ class GostStoreTest {
                 Shelf.Login(t.card, h, k.pin.toCharArray());
                 Shelf.openDir(t.card, h, "1a", true);
                 Shelf.openDir(t.card, h, "2", true);
-                for (int[] row : rows) {
-                    String what = String.format("file %04X", row[0]);
-                    byte[] data = pattern(row[2], row[0]);
-                    Shelf.storeFile(t.card, h, row[0], data, false);
-                    int size = Math.max(row[1], row[2]);
-                    assertEquals(size, Shelf.getFileSize(t.card, h, row[0]), what);
-                    assertArrayEquals(data, Arrays.copyOf(read(t, h, row[0], size), data.length), what);
-                }
+                for (int[] row : rows) KeyShelfStoreTest.storeAndReadBack(t, h, row[0], pattern(row[2], row[0]), row[1]);
                 assertEquals("1a\\2", Shelf.getDirList(t.card, h));
                 // The protected four are guarded on the card itself.
                 String tree = t.tree();

@@ -43,6 +43,24 @@ class KeyShelfStoreTest {
         return out;
     }
 
+    /**
+     * The container file of the open directory has the size given and begins with
+     * the bytes given, read back over its whole size.
+     */
+    static void assertHolds(SimToken t, long h, int file, byte[] data, int size) {
+        String what = String.format("file %04X", file);
+        assertEquals(size, Shelf.getFileSize(t.card, h, file), what);
+        assertArrayEquals(data, java.util.Arrays.copyOf(read(t, h, file, size), data.length), what);
+    }
+
+    /** Stores the bytes in a container file of the open directory and reads them back: answers its size. */
+    static int storeAndReadBack(SimToken t, long h, int file, byte[] data, int initialSize) {
+        Shelf.storeFile(t.card, h, file, data, false);
+        int size = Math.max(initialSize, data.length);
+        assertHolds(t, h, file, data, size);
+        return size;
+    }
+
     @ParameterizedTest
     @ValueSource(strings = {"java", "heron"})
     void directoriesSerialAndLifecycle(String kind) throws Exception {
@@ -104,13 +122,8 @@ class KeyShelfStoreTest {
             try {
                 Shelf.openDir(t.card, h, "2", true);
                 for (int[] row : rows) {
-                    byte[] data = pattern(row[3], row[0]);
-                    Shelf.storeFile(t.card, h, row[0], data, false);
-                    int size = Math.max(row[2], row[3]);
+                    int size = storeAndReadBack(t, h, row[0], pattern(row[3], row[0]), row[2]);
                     String what = String.format("file %04X", row[0]);
-                    assertEquals(size, Shelf.getFileSize(t.card, h, row[0]), what);
-                    byte[] back = read(t, h, row[0], size);
-                    assertArrayEquals(data, java.util.Arrays.copyOf(back, data.length), what);
                     SimToken.CardFile f = t.storeFile(2, row[0]);
                     assertNotNull(f, what + " is not on the card:\n" + t.tree());
                     assertEquals(size, f.size(), what);

@@ -3,7 +3,6 @@ package io.keyshelf.jtest;
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
 import static io.keyshelf.jtest.KeyShelfPinTest.login;
 import static io.keyshelf.jtest.KeyShelfPinTest.session;
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
@@ -59,14 +58,8 @@ class KiteStoreTest {
                 login(t, h, "1234");
                 Shelf.openDir(t.card, h, "3", true);
                 for (int[] row : rows) {
-                    byte[] data = pattern(row[3], row[0]);
-                    Shelf.storeFile(t.card, h, row[0], data, false);
-                    int size = Math.max(row[2], row[3]);
+                    int size = KeyShelfStoreTest.storeAndReadBack(t, h, row[0], pattern(row[3], row[0]), row[2]);
                     String what = String.format("file %04X", row[0]);
-                    assertEquals(size, Shelf.getFileSize(t.card, h, row[0]), what);
-                    byte[] back = new byte[data.length];
-                    Shelf.readFile(t.card, h, row[0], data.length, back);
-                    assertArrayEquals(data, back, what);
                     SimToken.CardFile f = t.storeFileUnder(home, 3, row[0]);
                     assertNotNull(f, what + " is not on the card:\n" + t.tree());
                     assertEquals(size, f.size(), what);
@@ -95,26 +88,13 @@ class KiteStoreTest {
     @CsvSource({"kite16, false", "kite32, false", "kite42, false", "kite42b, false", "kite42, true", "kite42b, true"})
     void loginLogoutAndChangePin(String kind, boolean fips) throws Exception {
         try (SimToken t = start(kind, fips)) {
-            session(t, h -> {
+            KeyShelfPinTest.changeAndBack(t, h -> {
                 assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "4321"));
                 login(t, h, "1234");
                 Shelf.Logout(t.card, h);
+                // Logged out: the old PIN of a change is checked all the same.
                 assertFails(UnrecoverableKeyException.class, WRONG,
                         () -> Shelf.changePin(t.card, h, "1235".toCharArray(), "5678".toCharArray()));
-                Shelf.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray());
-                // The session goes on under the new PIN.
-                Shelf.openDir(t.card, h, "7", true);
-                Shelf.storeFile(t.card, h, 0xF007, new byte[] {1, 2, 3}, false);
-                Shelf.Logout(t.card, h);
-            });
-            session(t, h -> {
-                assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "1234"));
-                login(t, h, "5678");
-                Shelf.changePin(t.card, h, "5678".toCharArray(), "1234".toCharArray());
-            });
-            session(t, h -> {
-                assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "5678"));
-                login(t, h, "1234");
             });
         }
     }

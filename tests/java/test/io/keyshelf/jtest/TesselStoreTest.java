@@ -1,16 +1,13 @@
 package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
 
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.security.UnrecoverableKeyException;
-import java.util.Arrays;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -33,13 +30,7 @@ class TesselStoreTest {
 
     private static void session(Session body, String... options) throws Exception {
         try (SimToken t = SimToken.start("tessel", options)) {
-            long h = Shelf.createToken(t.card);
-            assertNotEquals(0L, h);
-            try {
-                body.run(t, h);
-            } finally {
-                Shelf.destroyToken(t.card, h);
-            }
+            KeyShelfPinTest.session(t, h -> body.run(t, h));
         }
     }
 
@@ -90,13 +81,7 @@ class TesselStoreTest {
             login(t, h, "1234");
             for (int[] row : rows) {
                 String what = String.format("file %04X", row[0]);
-                byte[] data = pattern(row[3], row[0]);
-                Shelf.storeFile(t.card, h, row[0], data, false);
-                int size = Math.max(row[2], row[3]);
-                assertEquals(size, Shelf.getFileSize(t.card, h, row[0]), what);
-                byte[] back = new byte[size];
-                Shelf.readFile(t.card, h, row[0], size, back);
-                assertArrayEquals(data, Arrays.copyOf(back, data.length), what);
+                int size = KeyShelfStoreTest.storeAndReadBack(t, h, row[0], pattern(row[3], row[0]), row[2]);
                 String access = row[1] == 1 ? "00 24 00 24 00 24 00 24" : "00 00 00 24 00 24 00 24";
                 assertEquals(size + " " + access, cardFile(t, 0xA1, row[0]), what + "\n" + t.tree());
             }
