@@ -3,6 +3,8 @@ package io.keyshelf.jtest;
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
 import static io.keyshelf.jtest.KeyShelfLibrary.assertUnknownError;
 import static io.keyshelf.jtest.KeyShelfPinTest.session;
+import static io.keyshelf.jtest.KeyShelfStoreTest.pattern;
+import static io.keyshelf.jtest.KeyShelfStoreTest.read;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
@@ -31,18 +33,6 @@ import org.junit.jupiter.params.provider.ValueSource;
 class DataStoreStoreTest {
     private static final String NOT_FOUND = "File not found";
     private static final String NO_SPACE = "Not enough storage space";
-
-    private static byte[] pattern(int length, int seed) {
-        byte[] b = new byte[length];
-        for (int i = 0; i < length; i++) b[i] = (byte) (seed * 31 + i * 7);
-        return b;
-    }
-
-    private static byte[] read(SimToken t, long h, int file, int length) {
-        byte[] out = new byte[length];
-        Shelf.readFile(t.card, h, file, length, out);
-        return out;
-    }
 
     /** One record as the simulator lists it: "HHHH id IIII flag FF size N". */
     record Rec(int handle, int objectId, int flag, int size) {}
@@ -78,7 +68,7 @@ class DataStoreStoreTest {
 
     private static void readBack(SimToken t, long h) {
         for (int[] row : ROWS)
-            KeyShelfStoreTest.assertHolds(t, h, row[0], pattern(row[3], row[0]), Math.max(row[2], row[3]));
+            KeyShelfStoreTest.assertHolds(t.card, h, row[0], pattern(row[3], row[0]), Math.max(row[2], row[3]));
     }
 
     /** The whole session on token variants the card may come as. */

@@ -1,6 +1,8 @@
 package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
+import static io.keyshelf.jtest.KeyShelfPinTest.session;
+import static io.keyshelf.jtest.KeyShelfStoreTest.read;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
@@ -56,20 +58,6 @@ class GostStoreTest {
         return b;
     }
 
-    static byte[] read(javax.smartcardio.Card card, long h, int file, int length) {
-        byte[] out = new byte[length];
-        Shelf.readFile(card, h, file, length, out);
-        return out;
-    }
-
-    private static byte[] read(SimToken t, long h, int file, int length) {
-        return read(t.card, h, file, length);
-    }
-
-    private static void session(SimToken t, KeyShelfPinTest.Session body) throws Exception {
-        KeyShelfPinTest.session(t, body);
-    }
-
     @ParameterizedTest
     @ValueSource(strings = {"gost", "gost2-v6", "gost2-v7"})
     void serialDirectoriesAndTheSevenContainerFiles(String name) throws Exception {
@@ -83,7 +71,7 @@ class GostStoreTest {
                 Shelf.Login(t.card, h, k.pin.toCharArray());
                 Shelf.openDir(t.card, h, "1a", true);
                 Shelf.openDir(t.card, h, "2", true);
-                for (int[] row : rows) KeyShelfStoreTest.storeAndReadBack(t, h, row[0], pattern(row[2], row[0]), row[1]);
+                for (int[] row : rows) KeyShelfStoreTest.storeAndReadBack(t.card, h, row[0], pattern(row[2], row[0]), row[1]);
                 assertEquals("1a\\2", Shelf.getDirList(t.card, h));
                 // The protected four are guarded on the card itself.
                 String tree = t.tree();

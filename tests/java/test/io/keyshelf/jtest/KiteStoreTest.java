@@ -58,7 +58,7 @@ class KiteStoreTest {
                 login(t, h, "1234");
                 Shelf.openDir(t.card, h, "3", true);
                 for (int[] row : rows) {
-                    int size = KeyShelfStoreTest.storeAndReadBack(t, h, row[0], pattern(row[3], row[0]), row[2]);
+                    int size = KeyShelfStoreTest.storeAndReadBack(t.card, h, row[0], pattern(row[3], row[0]), row[2]);
                     String what = String.format("file %04X", row[0]);
                     SimToken.CardFile f = t.storeFileUnder(home, 3, row[0]);
                     assertNotNull(f, what + " is not on the card:\n" + t.tree());

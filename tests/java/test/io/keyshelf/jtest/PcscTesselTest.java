@@ -1,11 +1,9 @@
 package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 
 import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
-import java.io.IOException;
 import java.nio.file.Path;
 import java.security.UnrecoverableKeyException;
 import javax.smartcardio.Card;
@@ -22,22 +20,15 @@ import org.junit.jupiter.api.Test;
  */
 @Tag("pcsc-tessel")
 class PcscTesselTest {
-    private static String rig;
-    private static Path dir;
+    private static PcscRig pcscd;
     private static Process sim;
 
     @BeforeAll
     static void startRig() throws Exception {
-        rig = PcscRigTest.property("keyshelf.pcscRig");
-        dir = Path.of(PcscRigTest.property("keyshelf.pcscRigDir")).toAbsolutePath();
         Path exe = CardSimProcess.executable().orElse(null);
         Assumptions.assumeTrue(exe != null, "no card simulator built");
-        int port = PcscRigTest.twoFreePorts();
-        try {
-            PcscRigTest.run("bash", rig, "start", dir.toString(), Integer.toString(port));
-        } catch (IOException e) {
-            Assumptions.abort("pcscd cannot start on this machine: " + e.getMessage());
-        }
+        pcscd = PcscRig.start();
+        int port = pcscd.port;
         KeyShelfLibrary.load();
         sim = new ProcessBuilder(exe.toString(), "--card", "tessel", "--vpcd", "127.0.0.1:" + (port + 1),
                 "--stdin-lifetime")
@@ -49,7 +40,7 @@ class PcscTesselTest {
     @AfterAll
     static void stopRig() throws Exception {
         PcscStoreTest.stopSimulator(sim);
-        if (rig != null && dir != null) PcscRigTest.run("bash", rig, "stop", dir.toString());
+        if (pcscd != null) pcscd.stop();
     }
 
     @Test
@@ -67,11 +58,7 @@ class PcscTesselTest {
                 assertEquals("c1\\c2", KeyShelfJx.getDirList(card, h));
                 byte[] data = new byte[700];
                 for (int i = 0; i < data.length; i++) data[i] = (byte) (i * 5);
-                KeyShelfJx.storeFile(card, h, 0xF003, data, false);
-                assertEquals(2048, KeyShelfJx.getFileSize(card, h, 0xF003));
-                byte[] out = new byte[700];
-                KeyShelfJx.readFile(card, h, 0xF003, out.length, out);
-                assertArrayEquals(data, out);
+                KeyShelfStoreTest.storeAndReadBack(card, h, 0xF003, data, 2048);
                 KeyShelfJx.changePin(card, h, "1234".toCharArray(), "24680".toCharArray());
                 KeyShelfJx.Logout(card, h);
                 KeyShelfJx.Login(card, h, TesselTicket.build(0x25, "24680"));

@@ -81,7 +81,7 @@ class TesselStoreTest {
             login(t, h, "1234");
             for (int[] row : rows) {
                 String what = String.format("file %04X", row[0]);
-                int size = KeyShelfStoreTest.storeAndReadBack(t, h, row[0], pattern(row[3], row[0]), row[2]);
+                int size = KeyShelfStoreTest.storeAndReadBack(t.card, h, row[0], pattern(row[3], row[0]), row[2]);
                 String access = row[1] == 1 ? "00 24 00 24 00 24 00 24" : "00 00 00 24 00 24 00 24";
                 assertEquals(size + " " + access, cardFile(t, 0xA1, row[0]), what + "\n" + t.tree());
             }
