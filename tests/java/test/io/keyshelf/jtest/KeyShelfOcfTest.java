@@ -27,6 +27,16 @@ class KeyShelfOcfTest {
         return new OcfService(OcfService.simulator(t.card));
     }
 
+    /** One createToken ... destroyToken through the service. */
+    private static void session(OcfService s, KeyShelfPinTest.Session body) throws Exception {
+        long h = KeyShelf.createToken(s);
+        try {
+            body.run(h);
+        } finally {
+            KeyShelf.destroyToken(s, h);
+        }
+    }
+
     /** A service with no channel, or whose class lacks allocate or release, cannot make a token. */
     @Test
     void servicesThatCannotCarryAToken() throws Exception {
@@ -76,15 +86,12 @@ class KeyShelfOcfTest {
     void aFailedCommandIs6B00AndTheTokenGoesOn(OcfService.Answer answer) throws Exception {
         try (SimToken t = SimToken.start("heron", "--serial", "07")) {
             OcfService s = service(t);
-            long h = KeyShelf.createToken(s);
-            try {
+            session(s, h -> {
                 KeyShelf.openDir(s, h, "2", true);
                 s.faultAt(s.commands.get() + 1, answer);
                 assertFails(IOException.class, BAD, () -> KeyShelf.storeFile(s, h, 0xF003, new byte[10], false));
                 assertEquals("7\\", KeyShelf.getTokenSerial(s, h));
-            } finally {
-                KeyShelf.destroyToken(s, h);
-            }
+            });
         }
     }
 
@@ -94,14 +101,11 @@ class KeyShelfOcfTest {
     void answersWithoutAStatusWordFail(OcfService.Answer answer) throws Exception {
         try (SimToken t = SimToken.start("heron")) {
             OcfService s = service(t);
-            long h = KeyShelf.createToken(s);
-            try {
+            session(s, h -> {
                 s.faultAt(s.commands.get() + 1, answer);
                 Throwable e = org.junit.jupiter.api.Assertions.assertThrows(Exception.class, () -> KeyShelf.getDirList(s, h));
                 assertEquals(IOException.class, e.getClass(), e.toString());
-            } finally {
-                KeyShelf.destroyToken(s, h);
-            }
+            });
         }
     }
 
@@ -126,8 +130,7 @@ class KeyShelfOcfTest {
     void commandsReachTheCardAsBuilt() throws Exception {
         try (SimToken t = SimToken.start("datastore")) {
             OcfService s = service(t);
-            long h = KeyShelf.createToken(s);
-            try {
+            session(s, h -> {
                 KeyShelf.Login(s, h, "1234".toCharArray());
                 KeyShelf.openDir(s, h, "1", true);
                 KeyShelf.storeFile(s, h, 0xF001, new byte[] {1}, false);
@@ -135,14 +138,11 @@ class KeyShelfOcfTest {
                 assertEquals("801030000000", Hex.text(last(s)));
                 assertFails(IOException.class, "Smart card error with code 0x6900",
                         () -> KeyShelf.readFile(s, h, 0xF001, 1, new byte[1]));
-            } finally {
-                KeyShelf.destroyToken(s, h);
-            }
+            });
         }
         try (SimToken t = SimToken.start("gost")) {
             OcfService s = service(t);
-            long h = KeyShelf.createToken(s);
-            try {
+            session(s, h -> {
                 KeyShelf.Login(s, h, "123456".toCharArray());
                 KeyShelf.openDir(s, h, "1", true);
                 byte[] data = new byte[300];
@@ -154,9 +154,7 @@ class KeyShelfOcfTest {
                 byte[] back = new byte[300];
                 KeyShelf.readFile(s, h, 0xF006, 300, back);
                 assertEquals(Hex.text(data), Hex.text(back));
-            } finally {
-                KeyShelf.destroyToken(s, h);
-            }
+            });
         }
     }
 
