@@ -19,7 +19,7 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== sanitizer build (ASan + UBSan)"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKEYSHELF_SANITIZE=ON -DKEYSHELF_JAVA_TESTS=OFF >/dev/null
-cmake --build build-asan -j"$jobs" --target unit_tests
+cmake --build build-asan -j"$jobs" --target unit_tests module_seeds
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -L unit
 

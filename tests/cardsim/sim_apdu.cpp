@@ -49,6 +49,15 @@ bool SimApdu::parse(const Bytes& raw, SimApdu& out) {
         }
         return false;
     }
+    // Through a card service the library's commands reach the card as it built
+    // them, two forms included that the javax.smartcardio road completes first:
+    // the card takes them as that road would deliver them. An empty Lc before a
+    // one-byte Le (header, 00, Le):
+    if (n == 6) {
+        out.hasLe = true;
+        out.le = raw[5] ? raw[5] : 256;
+        return true;
+    }
     // Extended lengths: 00 followed by two bytes.
     if (n < 7) return false;
     const size_t l = (static_cast<size_t>(raw[5]) << 8) | raw[6];
@@ -58,12 +67,16 @@ bool SimApdu::parse(const Bytes& raw, SimApdu& out) {
         return true;
     }
     if (l == 0) return false;
-    if (n == 7 + l || n == 9 + l) {
+    if (n == 7 + l || n == 8 + l || n == 9 + l) {
         out.data.assign(raw.begin() + 7, raw.begin() + 7 + static_cast<std::ptrdiff_t>(l));
         if (n == 9 + l) {
             const size_t le = (static_cast<size_t>(raw[n - 2]) << 8) | raw[n - 1];
             out.hasLe = true;
             out.le = le ? le : 65536;
+        } else if (n == 8 + l) {
+            // The other form: an extended Lc with a one-byte Le; its 00 is the extended maximum.
+            out.hasLe = true;
+            out.le = raw.back() ? raw.back() : 65536;
         }
         return true;
     }

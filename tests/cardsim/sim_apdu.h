@@ -55,7 +55,9 @@ struct SimApdu {
     size_t le = 0;
 
     // False when the bytes are no well-formed APDU (shorter than a header, or
-    // an Lc that disagrees with the length).
+    // an Lc that disagrees with the length). Two forms that a card service passes
+    // on as built are taken as well: header 00 Le, and an extended Lc with a
+    // one-byte Le.
     static bool parse(const Bytes& raw, SimApdu& out);
 };
 

@@ -32,6 +32,11 @@ TEST(CardSimApdu, ParsesEveryCaseAndRefusesBadLengths) {
         {"00 B0 00 00 00 01 00", true, 0, true, 256},        // case 2 extended
         {"00 D6 00 00 00 00 02 AA BB", true, 2, false, 0},   // case 3 extended
         {"00 D6 00 00 00 00 02 AA BB 01 00", true, 2, true, 256},  // case 4 extended
+        // The forms a card service passes on as the library built them.
+        {"80 10 30 00 00 00", true, 0, true, 256},           // empty Lc, Le 00
+        {"00 B0 00 00 00 10", true, 0, true, 16},            // empty Lc, Le 10
+        {"00 D6 00 00 00 00 02 AA BB 00", true, 2, true, 65536},  // extended Lc, one-byte Le 00
+        {"00 D6 00 00 00 00 02 AA BB 20", true, 2, true, 32},     // extended Lc, one-byte Le 20
         {"00 A4", false, 0, false, 0},                       // shorter than a header
         {"00 E4 00 00 03 E0 0E", false, 0, false, 0},        // Lc says more than there is
         {"00 E4 00 00 01 E0 0E 00 00", false, 0, false, 0},  // Lc says less

@@ -301,6 +301,12 @@ TEST_F(CryTessel, ChainedDecipherAndItsAnswerWalk) {
                          Hex("80 01 01 90 00"));
     EXPECT_EQ(cry().decrypt(TBytes(256, 0x5C)), Hex("01"));
     EXPECT_TRUE(card.sent.empty());
+    // Data whose element no longer fits the two-byte Lc: refused before the chain.
+    const size_t calls = applet->pack->calls.size();
+    EXPECT_EQ(Outcome([&] { cry().decrypt(TBytes(0xFFFF - 3, 0x5C)); }), "code 6B00");
+    EXPECT_EQ(Outcome([&] { cry().decrypt(TBytes(0x10000, 0x5C)); }), "code 6B00");
+    EXPECT_EQ(Outcome([&] { cry().signUseHashData(1, TBytes(), TBytes(0xFFFF - 3, 0x48)); }), "code 6B00");
+    EXPECT_EQ(applet->pack->calls.size(), calls);
 }
 
 TEST_F(CryTessel, SigningSelectsTheKeyAndChainsTheHash) {

@@ -134,6 +134,18 @@ struct CCryptoInfo {
     ::libapdu::path path;
 };
 
+// The RSA modulus of a DER X.509 certificate: the content of the INTEGER in the
+// subject public key, less the 00 that keeps a modulus with its top bit set
+// positive. Throws the plain integer 0 (no IException) for every malformed structure.
+TBytes extractPublicKeyFromCert(const TBytes& certificate);
+// True when data has exactly the modulus's length and, big-endian, is below it.
+bool isValidDataForRSA(const TBytes& modulus, const TBytes& data);
+// The value of the first certificate record (00 11) of a Tessel attribute file: a
+// seven-byte header, then records (00, type, one byte, a two-byte length, the
+// value), each followed by any number of FF fillers. Empty when there is none,
+// or when the file is cut inside the header, a record or its fillers.
+TBytes GetValueFromAtributeFile(TBytes content);
+
 // ---------------------------------------------------------------- facets
 // No interface is abstract: every default raises FACE, so a plain instance is a
 // complete facet that refuses everything.

@@ -78,14 +78,6 @@ private:
 // folder cannot be selected or listed.
 std::vector<unsigned short> ListChildren(CAdapter& a, const path& folder, unsigned char kind);
 
-// The RSA modulus of a DER X.509 certificate: the content of the INTEGER in the
-// subject public key, less the 00 that keeps a modulus with its top bit set
-// positive. Throws the integer 0 for every malformed structure.
-TBytes extractPublicKeyFromCert(const TBytes& certificate);
-
-// True when data has exactly the modulus's length and, big-endian, is below it.
-bool isValidDataForRSA(const TBytes& modulus, const TBytes& data);
-
 }  // namespace libapdu
 
 #endif

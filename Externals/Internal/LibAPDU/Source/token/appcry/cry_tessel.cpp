@@ -289,9 +289,7 @@ TBytes CCryTessel::decrypt(const TBytes& data) {
 }
 
 TBytes CCryTessel::signUseHashData(const unsigned char& id, const TBytes&, const TBytes& hash) {
-    IAppFS* fs = applet()->fs();
-    fs->select(Child(kKeyDir, static_cast<unsigned short>(0x0200 | id)));
-    fs->select(Child(kKeyDir, static_cast<unsigned short>((id + 0x41) & 0xFF)));
+    // Built first: a hash too long for the command is refused before any selection.
     TBytes field;
     PutElement(field, 0x80, hash);
     if (field.size() > 0xFFFF) raise(kSwBadArgument, __LINE__);
@@ -299,6 +297,9 @@ TBytes CCryTessel::signUseHashData(const unsigned char& id, const TBytes&, const
     PutBE16(c, static_cast<unsigned short>(field.size()));
     c.insert(c.end(), field.begin(), field.end());
     c.insert(c.end(), {0x00, 0x00});
+    IAppFS* fs = applet()->fs();
+    fs->select(Child(kKeyDir, static_cast<unsigned short>(0x0200 | id)));
+    fs->select(Child(kKeyDir, static_cast<unsigned short>((id + 0x41) & 0xFF)));
     TBytes reply(kPackReplySize, 0);
     applet()->pack()->chain(c, reply);
     CheckSW(applet(), reply);

@@ -33,12 +33,6 @@ private:
     CCryptoInfo m_current;
 };
 
-// The value of the first certificate record (00 11) of an attribute file: a
-// seven-byte header, then records (00, type, one byte, a two-byte length, the
-// value), each followed by any number of FF fillers. Empty when there is none,
-// or when the file is cut inside the header, a record or its fillers.
-TBytes GetValueFromAtributeFile(TBytes content);
-
 }  // namespace libapdu
 
 #endif

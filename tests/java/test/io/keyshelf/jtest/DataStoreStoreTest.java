@@ -1,17 +1,19 @@
 package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
+import static io.keyshelf.jtest.KeyShelfLibrary.assertUnknownError;
+import static io.keyshelf.jtest.KeyShelfPinTest.session;
+import static io.keyshelf.jtest.KeyShelfStoreTest.pattern;
+import static io.keyshelf.jtest.KeyShelfStoreTest.read;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.security.UnrecoverableKeyException;
 import java.util.ArrayList;
-import java.util.Arrays;
 import java.util.List;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
@@ -22,26 +24,15 @@ import org.junit.jupiter.params.provider.ValueSource;
 
 /**
  * The key-container store from Java on a simulated DataStore token (a flat record
- * store, the tree kept in the records' object identifiers): the thirteen natives over
- * a card of the tests' own, with the card's record store checked on its side. And the
- * Wren token, which the binding does not open.
+ * store, the tree kept in the records' object identifiers): the thirteen natives of
+ * the JVM's deliverable over a card (or card service) of the tests' own, with the
+ * card's record store checked on its side. And the Wren token, which neither
+ * deliverable opens.
  */
-@Tag("store")
+@Tag("shelf")
 class DataStoreStoreTest {
     private static final String NOT_FOUND = "File not found";
     private static final String NO_SPACE = "Not enough storage space";
-
-    private static byte[] pattern(int length, int seed) {
-        byte[] b = new byte[length];
-        for (int i = 0; i < length; i++) b[i] = (byte) (seed * 31 + i * 7);
-        return b;
-    }
-
-    private static byte[] read(SimToken t, long h, int file, int length) {
-        byte[] out = new byte[length];
-        KeyShelfJx.readFile(t.card, h, file, length, out);
-        return out;
-    }
 
     /** One record as the simulator lists it: "HHHH id IIII flag FF size N". */
     record Rec(int handle, int objectId, int flag, int size) {}
@@ -76,13 +67,8 @@ class DataStoreStoreTest {
         {0xF005, 1, 80, 0}, {0xF006, 0, 96, 300}, {0xF007, 0, 8, 8}};
 
     private static void readBack(SimToken t, long h) {
-        for (int[] row : ROWS) {
-            String what = String.format("file %04X", row[0]);
-            int size = Math.max(row[2], row[3]);
-            assertEquals(size, KeyShelfJx.getFileSize(t.card, h, row[0]), what);
-            byte[] back = read(t, h, row[0], size);
-            assertArrayEquals(pattern(row[3], row[0]), Arrays.copyOf(back, row[3]), what);
-        }
+        for (int[] row : ROWS)
+            KeyShelfStoreTest.assertHolds(t.card, h, row[0], pattern(row[3], row[0]), Math.max(row[2], row[3]));
     }
 
     /** The whole session on token variants the card may come as. */
@@ -100,23 +86,22 @@ class DataStoreStoreTest {
         List<String> options = new ArrayList<>(List.of("--serial", "0A001B0000000001"));
         if (!variant.isEmpty()) options.addAll(List.of(variant.split(" ")));
         try (SimToken t = SimToken.start("datastore", options.toArray(new String[0]))) {
-            long h = KeyShelfJx.createToken(t.card);
-            try {
-                assertEquals("a\\0\\1b\\0\\0\\0\\0\\1\\", KeyShelfJx.getTokenSerial(t.card, h));
-                assertFails(FileNotFoundException.class, NOT_FOUND, () -> KeyShelfJx.getDirList(t.card, h));
-                KeyShelfJx.Login(t.card, h, "1234".toCharArray());
+            session(t, h -> {
+                assertEquals("a\\0\\1b\\0\\0\\0\\0\\1\\", Shelf.getTokenSerial(t.card, h));
+                assertFails(FileNotFoundException.class, NOT_FOUND, () -> Shelf.getDirList(t.card, h));
+                Shelf.Login(t.card, h, "1234".toCharArray());
 
-                KeyShelfJx.openDir(t.card, h, "1", true);
-                KeyShelfJx.openDir(t.card, h, "cc00", true);
-                KeyShelfJx.openDir(t.card, h, "F000", true);
-                assertEquals("1\\cc00\\f000", KeyShelfJx.getDirList(t.card, h));
+                Shelf.openDir(t.card, h, "1", true);
+                Shelf.openDir(t.card, h, "cc00", true);
+                Shelf.openDir(t.card, h, "F000", true);
+                assertEquals("1\\cc00\\f000", Shelf.getDirList(t.card, h));
                 // Only the key table's FIDs can be stored: 001A cannot, and no directory stays open.
                 assertFails(IOException.class, "Smart card error with code 0x6b00",
-                        () -> KeyShelfJx.openDir(t.card, h, "1a", true));
-                assertFails(IOException.class, "Unknown error", () -> KeyShelfJx.closeDir(t.card, h, false));
+                        () -> Shelf.openDir(t.card, h, "1a", true));
+                assertUnknownError("no open directory", () -> Shelf.closeDir(t.card, h, false));
 
-                KeyShelfJx.openDir(t.card, h, "1", false);
-                for (int[] row : ROWS) KeyShelfJx.storeFile(t.card, h, row[0], pattern(row[3], row[0]), false);
+                Shelf.openDir(t.card, h, "1", false);
+                for (int[] row : ROWS) Shelf.storeFile(t.card, h, row[0], pattern(row[3], row[0]), false);
                 readBack(t, h);
                 for (int[] row : ROWS) {
                     Rec r = fileRecord(t, row[0], Math.max(row[2], row[3]));
@@ -126,58 +111,50 @@ class DataStoreStoreTest {
                 }
 
                 // Protected files are read under the PIN only; the others always.
-                KeyShelfJx.Logout(t.card, h);
+                Shelf.Logout(t.card, h);
                 assertFails(IOException.class, "Smart card error with code 0x6900", () -> read(t, h, 0xF001, 4));
                 assertArrayEquals(pattern(8, 0xF007), read(t, h, 0xF007, 8));
-                KeyShelfJx.Login(t.card, h, "1234".toCharArray());
+                Shelf.Login(t.card, h, "1234".toCharArray());
 
-                KeyShelfJx.storeFile(t.card, h, 0xF007, pattern(8, 0xF007), false);
-                KeyShelfJx.deleteFile(t.card, h, 0xF006);
-                assertFails(FileNotFoundException.class, NOT_FOUND, () -> KeyShelfJx.getFileSize(t.card, h, 0xF006));
-                KeyShelfJx.storeFile(t.card, h, 0xF006, pattern(300, 0xF006), false);
+                Shelf.storeFile(t.card, h, 0xF007, pattern(8, 0xF007), false);
+                Shelf.deleteFile(t.card, h, 0xF006);
+                assertFails(FileNotFoundException.class, NOT_FOUND, () -> Shelf.getFileSize(t.card, h, 0xF006));
+                Shelf.storeFile(t.card, h, 0xF006, pattern(300, 0xF006), false);
 
-                KeyShelfJx.openDir(t.card, h, "f000", false);
-                KeyShelfJx.closeDir(t.card, h, true);
-                assertEquals("1\\cc00", KeyShelfJx.getDirList(t.card, h));
-            } finally {
-                KeyShelfJx.destroyToken(t.card, h);
-            }
+                Shelf.openDir(t.card, h, "f000", false);
+                Shelf.closeDir(t.card, h, true);
+                assertEquals("1\\cc00", Shelf.getDirList(t.card, h));
+            });
 
             // A new token reads the whole store from the card again.
-            long h2 = KeyShelfJx.createToken(t.card);
-            try {
-                KeyShelfJx.Login(t.card, h2, "1234".toCharArray());
-                assertEquals("1\\cc00", KeyShelfJx.getDirList(t.card, h2));
-                KeyShelfJx.openDir(t.card, h2, "1", false);
+            session(t, h2 -> {
+                Shelf.Login(t.card, h2, "1234".toCharArray());
+                assertEquals("1\\cc00", Shelf.getDirList(t.card, h2));
+                Shelf.openDir(t.card, h2, "1", false);
                 readBack(t, h2);
-            } finally {
-                KeyShelfJx.destroyToken(t.card, h2);
-            }
+            });
         }
     }
 
     @Test
     void wrongAndBlockedPins() throws Exception {
         try (SimToken t = SimToken.start("datastore", "--pin-tries", "3")) {
-            long h = KeyShelfJx.createToken(t.card);
-            try {
+            session(t, h -> {
                 assertFails(UnrecoverableKeyException.class, "Wrong pin",
-                        () -> KeyShelfJx.changePin(t.card, h, "9999".toCharArray(), "5678".toCharArray()));
-                KeyShelfJx.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray());
+                        () -> Shelf.changePin(t.card, h, "9999".toCharArray(), "5678".toCharArray()));
+                Shelf.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray());
                 assertFails(UnrecoverableKeyException.class, "Wrong pin",
-                        () -> KeyShelfJx.Login(t.card, h, "1234".toCharArray()));
-                KeyShelfJx.Login(t.card, h, "5678".toCharArray());
-                KeyShelfJx.Logout(t.card, h);
+                        () -> Shelf.Login(t.card, h, "1234".toCharArray()));
+                Shelf.Login(t.card, h, "5678".toCharArray());
+                Shelf.Logout(t.card, h);
                 for (int i = 0; i < 3; i++)
                     assertFails(UnrecoverableKeyException.class, "Wrong pin",
-                            () -> KeyShelfJx.Login(t.card, h, "0000".toCharArray()));
+                            () -> Shelf.Login(t.card, h, "0000".toCharArray()));
                 assertFails(UnrecoverableKeyException.class, "Pin blocked",
-                        () -> KeyShelfJx.Login(t.card, h, "5678".toCharArray()));
+                        () -> Shelf.Login(t.card, h, "5678".toCharArray()));
                 assertFails(UnrecoverableKeyException.class, "Pin blocked",
-                        () -> KeyShelfJx.changePin(t.card, h, "5678".toCharArray(), "1234".toCharArray()));
-            } finally {
-                KeyShelfJx.destroyToken(t.card, h);
-            }
+                        () -> Shelf.changePin(t.card, h, "5678".toCharArray(), "1234".toCharArray()));
+            });
         }
     }
 
@@ -185,29 +162,23 @@ class DataStoreStoreTest {
     @Test
     void storeTooFullForACopy() throws Exception {
         try (SimToken t = SimToken.start("datastore", "--capacity", "3000")) {
-            long h = KeyShelfJx.createToken(t.card);
-            try {
-                KeyShelfJx.openDir(t.card, h, "cc01", true);
-                KeyShelfJx.storeFile(t.card, h, 0xF003, pattern(100, 1), false);
+            session(t, h -> {
+                Shelf.openDir(t.card, h, "cc01", true);
+                Shelf.storeFile(t.card, h, 0xF003, pattern(100, 1), false);
                 int before = fileRecord(t, 0xF003, 2048).handle();
-                KeyShelfJx.storeFile(t.card, h, 0xF003, pattern(2048, 2), false);
+                Shelf.storeFile(t.card, h, 0xF003, pattern(2048, 2), false);
                 assertNotEquals(before, fileRecord(t, 0xF003, 2048).handle());
                 assertArrayEquals(pattern(2048, 2), read(t, h, 0xF003, 2048));
                 // Too large for the card at all, or for any record.
                 assertFails(FileNotFoundException.class, NO_SPACE,
-                        () -> KeyShelfJx.storeFile(t.card, h, 0xF006, new byte[1000], false));
+                        () -> Shelf.storeFile(t.card, h, 0xF006, new byte[1000], false));
                 assertFails(FileNotFoundException.class, NO_SPACE,
-                        () -> KeyShelfJx.storeFile(t.card, h, 0xF006, new byte[0x4001], false));
-            } finally {
-                KeyShelfJx.destroyToken(t.card, h);
-            }
-            long h2 = KeyShelfJx.createToken(t.card);
-            try {
-                KeyShelfJx.openDir(t.card, h2, "cc01", false);
+                        () -> Shelf.storeFile(t.card, h, 0xF006, new byte[0x4001], false));
+            });
+            session(t, h2 -> {
+                Shelf.openDir(t.card, h2, "cc01", false);
                 assertArrayEquals(pattern(2048, 2), read(t, h2, 0xF003, 2048));
-            } finally {
-                KeyShelfJx.destroyToken(t.card, h2);
-            }
+            });
         }
     }
 
@@ -215,12 +186,9 @@ class DataStoreStoreTest {
     @Test
     void handlesTooWideForAFolder() throws Exception {
         try (SimToken t = SimToken.start("datastore", "--handles", "from:0200")) {
-            long h = KeyShelfJx.createToken(t.card);
-            try {
-                assertFails(FileNotFoundException.class, NO_SPACE, () -> KeyShelfJx.openDir(t.card, h, "1", true));
-            } finally {
-                KeyShelfJx.destroyToken(t.card, h);
-            }
+            session(t, h -> {
+                assertFails(FileNotFoundException.class, NO_SPACE, () -> Shelf.openDir(t.card, h, "1", true));
+            });
         }
     }
 
@@ -228,8 +196,9 @@ class DataStoreStoreTest {
     @Test
     void wrenTokensAreRefused() throws Exception {
         try (SimToken t = SimToken.start("wren")) {
-            assertFails(IOException.class, "Smart card error with code 0xffff", () -> KeyShelfJx.createToken(t.card));
-            assertFails(IOException.class, "Unknown error", () -> KeyShelfJx.getTokenSerial(t.card, 1L));
+            Deliverable d = Shelf.deliverable();
+            assertFails(d.noApplet(), d.noAppletMessage, () -> Shelf.createToken(t.card));
+            assertUnknownError("no token registered", () -> Shelf.getTokenSerial(t.card, 1L));
         }
     }
 }

@@ -1,8 +1,8 @@
 package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.GostStoreTest.pattern;
-import static io.keyshelf.jtest.GostStoreTest.read;
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
+import static io.keyshelf.jtest.KeyShelfStoreTest.read;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
@@ -27,8 +27,7 @@ import org.junit.jupiter.api.Test;
 @Tag("pcsc-gost")
 class GostPcscTest {
     private static final String READER = "KeyShelf Test PCD 00 0";
-    private static String rig;
-    private static Path dir;
+    private static PcscRig pcscd;
     private static Process gost;
     private static Process gost2;
 
@@ -43,16 +42,8 @@ class GostPcscTest {
 
     @BeforeAll
     static void startPcscd() throws Exception {
-        rig = PcscRigTest.property("keyshelf.pcscRig");
-        dir = Path.of(PcscRigTest.property("keyshelf.pcscRigDir")).toAbsolutePath();
-        assertEquals(dir.resolve("pcscd.comm").toString(), System.getenv("PCSCLITE_CSOCK_NAME"),
-                "this JVM's PCSCLITE_CSOCK_NAME must name the rig's socket, libpcsclite reads it once");
-        int port = PcscRigTest.twoFreePorts();
-        try {
-            PcscRigTest.run("bash", rig, "start", dir.toString(), Integer.toString(port));
-        } catch (IOException e) {
-            Assumptions.abort("pcscd cannot start on this machine: " + e.getMessage());
-        }
+        pcscd = PcscRig.start();
+        int port = pcscd.port;
         KeyShelfLibrary.load();
         gost = startSimulator("gost", port);
         gost2 = startSimulator("gost2", port + 1);
@@ -62,7 +53,7 @@ class GostPcscTest {
     static void stopPcscd() throws Exception {
         PcscStoreTest.stopSimulator(gost);
         PcscStoreTest.stopSimulator(gost2);
-        if (rig != null && dir != null) PcscRigTest.run("bash", rig, "stop", dir.toString());
+        if (pcscd != null) pcscd.stop();
     }
 
     /**

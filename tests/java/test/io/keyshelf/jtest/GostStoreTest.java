@@ -1,13 +1,14 @@
 package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
+import static io.keyshelf.jtest.KeyShelfPinTest.session;
+import static io.keyshelf.jtest.KeyShelfStoreTest.read;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.security.UnrecoverableKeyException;
@@ -25,7 +26,7 @@ import org.junit.jupiter.params.provider.ValueSource;
  * versions 6 and 7, each found by the applet probe behind an ATR of no Kite or
  * Wren model.
  */
-@Tag("store")
+@Tag("shelf")
 class GostStoreTest {
     private static final String NO_ROOM = "Not enough storage space";
 
@@ -57,20 +58,6 @@ class GostStoreTest {
         return b;
     }
 
-    static byte[] read(javax.smartcardio.Card card, long h, int file, int length) {
-        byte[] out = new byte[length];
-        KeyShelfJx.readFile(card, h, file, length, out);
-        return out;
-    }
-
-    private static byte[] read(SimToken t, long h, int file, int length) {
-        return read(t.card, h, file, length);
-    }
-
-    private static void session(SimToken t, KeyShelfPinTest.Session body) throws Exception {
-        KeyShelfPinTest.session(t, body);
-    }
-
     @ParameterizedTest
     @ValueSource(strings = {"gost", "gost2-v6", "gost2-v7"})
     void serialDirectoriesAndTheSevenContainerFiles(String name) throws Exception {
@@ -80,19 +67,12 @@ class GostStoreTest {
             {0xF005, 80, 0}, {0xF006, 96, 300}, {0xF007, 8, 8}};
         try (SimToken t = k.start("--serial", "0A001B0000000001")) {
             session(t, h -> {
-                assertEquals("a\\0\\1b\\0\\0\\0\\0\\1\\", KeyShelfJx.getTokenSerial(t.card, h));
-                KeyShelfJx.Login(t.card, h, k.pin.toCharArray());
-                KeyShelfJx.openDir(t.card, h, "1a", true);
-                KeyShelfJx.openDir(t.card, h, "2", true);
-                for (int[] row : rows) {
-                    String what = String.format("file %04X", row[0]);
-                    byte[] data = pattern(row[2], row[0]);
-                    KeyShelfJx.storeFile(t.card, h, row[0], data, false);
-                    int size = Math.max(row[1], row[2]);
-                    assertEquals(size, KeyShelfJx.getFileSize(t.card, h, row[0]), what);
-                    assertArrayEquals(data, Arrays.copyOf(read(t, h, row[0], size), data.length), what);
-                }
-                assertEquals("1a\\2", KeyShelfJx.getDirList(t.card, h));
+                assertEquals("a\\0\\1b\\0\\0\\0\\0\\1\\", Shelf.getTokenSerial(t.card, h));
+                Shelf.Login(t.card, h, k.pin.toCharArray());
+                Shelf.openDir(t.card, h, "1a", true);
+                Shelf.openDir(t.card, h, "2", true);
+                for (int[] row : rows) KeyShelfStoreTest.storeAndReadBack(t.card, h, row[0], pattern(row[2], row[0]), row[1]);
+                assertEquals("1a\\2", Shelf.getDirList(t.card, h));
                 // The protected four are guarded on the card itself.
                 String tree = t.tree();
                 if (k.card.equals("gost")) {
@@ -104,15 +84,15 @@ class GostStoreTest {
                         assertTrue(tree.contains(line), line + " not in\n" + tree);
                     }
                 }
-                KeyShelfJx.deleteFile(t.card, h, 0xF007);
-                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(t.card, h, 0xF007));
+                Shelf.deleteFile(t.card, h, 0xF007);
+                assertFails(FileNotFoundException.class, "File not found", () -> Shelf.getFileSize(t.card, h, 0xF007));
                 // A container is removed once it is empty.
-                assertThrows(IOException.class, () -> KeyShelfJx.closeDir(t.card, h, true));
-                KeyShelfJx.openDir(t.card, h, "2", false);
-                for (int[] row : rows) if (row[0] != 0xF007) KeyShelfJx.deleteFile(t.card, h, row[0]);
-                KeyShelfJx.closeDir(t.card, h, true);
-                assertEquals("1a", KeyShelfJx.getDirList(t.card, h));
-                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.openDir(t.card, h, "2", false));
+                assertThrows(IOException.class, () -> Shelf.closeDir(t.card, h, true));
+                Shelf.openDir(t.card, h, "2", false);
+                for (int[] row : rows) if (row[0] != 0xF007) Shelf.deleteFile(t.card, h, row[0]);
+                Shelf.closeDir(t.card, h, true);
+                assertEquals("1a", Shelf.getDirList(t.card, h));
+                assertFails(FileNotFoundException.class, "File not found", () -> Shelf.openDir(t.card, h, "2", false));
             });
         }
     }
@@ -123,22 +103,22 @@ class GostStoreTest {
         Kind k = Kind.of(name);
         try (SimToken t = k.start()) {
             session(t, h -> {
-                KeyShelfJx.Login(t.card, h, k.pin.toCharArray());
+                Shelf.Login(t.card, h, k.pin.toCharArray());
                 int dir = 1;
                 for (int n : new int[] {0, 1, 237, 238, k.largest}) {
                     // A store never grows a file: each length gets a container of its own.
-                    KeyShelfJx.openDir(t.card, h, Integer.toHexString(dir++), true);
+                    Shelf.openDir(t.card, h, Integer.toHexString(dir++), true);
                     byte[] data = pattern(n, n);
-                    KeyShelfJx.storeFile(t.card, h, 0xF003, data, false);
-                    assertEquals(Math.max(2048, n), KeyShelfJx.getFileSize(t.card, h, 0xF003), "length " + n);
+                    Shelf.storeFile(t.card, h, 0xF003, data, false);
+                    assertEquals(Math.max(2048, n), Shelf.getFileSize(t.card, h, 0xF003), "length " + n);
                     assertArrayEquals(data, read(t, h, 0xF003, n), "length " + n);
                 }
-                KeyShelfJx.openDir(t.card, h, Integer.toHexString(dir), true);
+                Shelf.openDir(t.card, h, Integer.toHexString(dir), true);
                 String before = t.tree();
                 assertFails(FileNotFoundException.class, NO_ROOM,
-                        () -> KeyShelfJx.storeFile(t.card, h, 0xF003, pattern(k.largest + 1, 1), false));
+                        () -> Shelf.storeFile(t.card, h, 0xF003, pattern(k.largest + 1, 1), false));
                 assertEquals(before, t.tree());
-                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(t.card, h, 0xF003));
+                assertFails(FileNotFoundException.class, "File not found", () -> Shelf.getFileSize(t.card, h, 0xF003));
             });
         }
     }
@@ -150,10 +130,10 @@ class GostStoreTest {
         int[] files = {0xF001, 0xF002, 0xF003, 0xF004, 0xF005, 0xF006, 0xF007};
         try (SimToken t = k.start()) {
             session(t, h -> {
-                KeyShelfJx.Login(t.card, h, k.pin.toCharArray());
-                KeyShelfJx.openDir(t.card, h, "5", true);
-                for (int f : files) KeyShelfJx.storeFile(t.card, h, f, pattern(8, f), false);
-                KeyShelfJx.Logout(t.card, h);
+                Shelf.Login(t.card, h, k.pin.toCharArray());
+                Shelf.openDir(t.card, h, "5", true);
+                for (int f : files) Shelf.storeFile(t.card, h, f, pattern(8, f), false);
+                Shelf.Logout(t.card, h);
                 for (int f : files) {
                     boolean guarded = f == 0xF001 || f == 0xF002 || f == 0xF004 || f == 0xF005;
                     String what = String.format("file %04X", f);
@@ -163,7 +143,7 @@ class GostStoreTest {
                         assertArrayEquals(pattern(8, f), read(t, h, f, 8), what);
                     }
                 }
-                KeyShelfJx.Login(t.card, h, k.pin.toCharArray());
+                Shelf.Login(t.card, h, k.pin.toCharArray());
                 for (int f : files) assertArrayEquals(pattern(8, f), read(t, h, f, 8), String.format("file %04X", f));
             });
         }
@@ -176,23 +156,23 @@ class GostStoreTest {
         String fresh = "abcdefgh";
         try (SimToken t = k.start("--pin-tries", "3")) {
             session(t, h -> {
-                KeyShelfJx.Login(t.card, h, k.pin.toCharArray());
-                KeyShelfJx.Logout(t.card, h);
+                Shelf.Login(t.card, h, k.pin.toCharArray());
+                Shelf.Logout(t.card, h);
                 assertFails(UnrecoverableKeyException.class, "Wrong pin",
-                        () -> KeyShelfJx.Login(t.card, h, "00000000".toCharArray()));
+                        () -> Shelf.Login(t.card, h, "00000000".toCharArray()));
                 assertFails(UnrecoverableKeyException.class, "Wrong pin",
-                        () -> KeyShelfJx.changePin(t.card, h, "00000000".toCharArray(), fresh.toCharArray()));
-                KeyShelfJx.changePin(t.card, h, k.pin.toCharArray(), fresh.toCharArray());
-                KeyShelfJx.Logout(t.card, h);
+                        () -> Shelf.changePin(t.card, h, "00000000".toCharArray(), fresh.toCharArray()));
+                Shelf.changePin(t.card, h, k.pin.toCharArray(), fresh.toCharArray());
+                Shelf.Logout(t.card, h);
             });
             session(t, h -> {
-                assertFails(UnrecoverableKeyException.class, "Wrong pin", () -> KeyShelfJx.Login(t.card, h, k.pin.toCharArray()));
-                KeyShelfJx.Login(t.card, h, fresh.toCharArray());
+                assertFails(UnrecoverableKeyException.class, "Wrong pin", () -> Shelf.Login(t.card, h, k.pin.toCharArray()));
+                Shelf.Login(t.card, h, fresh.toCharArray());
                 // Three misses in a row use the tries up; then even the right PIN is refused.
                 for (int i = 0; i < 3; i++)
                     assertFails(UnrecoverableKeyException.class, "Wrong pin",
-                            () -> KeyShelfJx.Login(t.card, h, "00000000".toCharArray()));
-                assertFails(UnrecoverableKeyException.class, "Pin blocked", () -> KeyShelfJx.Login(t.card, h, fresh.toCharArray()));
+                            () -> Shelf.Login(t.card, h, "00000000".toCharArray()));
+                assertFails(UnrecoverableKeyException.class, "Pin blocked", () -> Shelf.Login(t.card, h, fresh.toCharArray()));
             });
         }
     }
@@ -202,25 +182,25 @@ class GostStoreTest {
     void aNewGostTokenFindsTheStoredFilesAndLosesAnEmptyContainer() throws Exception {
         try (SimToken t = Kind.of("gost").start()) {
             session(t, h -> {
-                KeyShelfJx.Login(t.card, h, "123456".toCharArray());
-                KeyShelfJx.openDir(t.card, h, "1", true);
-                KeyShelfJx.openDir(t.card, h, "2", true);
-                KeyShelfJx.storeFile(t.card, h, 0xF001, pattern(64, 1), false);
-                KeyShelfJx.storeFile(t.card, h, 0xF006, pattern(96, 6), false);
-                KeyShelfJx.openDir(t.card, h, "3", true);
-                assertEquals("1\\2\\3", KeyShelfJx.getDirList(t.card, h));
+                Shelf.Login(t.card, h, "123456".toCharArray());
+                Shelf.openDir(t.card, h, "1", true);
+                Shelf.openDir(t.card, h, "2", true);
+                Shelf.storeFile(t.card, h, 0xF001, pattern(64, 1), false);
+                Shelf.storeFile(t.card, h, 0xF006, pattern(96, 6), false);
+                Shelf.openDir(t.card, h, "3", true);
+                assertEquals("1\\2\\3", Shelf.getDirList(t.card, h));
             });
             assertTrue(t.tree().contains("8000F11E"), t.tree());
             session(t, h -> {
-                assertEquals("2", KeyShelfJx.getDirList(t.card, h));
-                KeyShelfJx.openDir(t.card, h, "2", false);
-                assertEquals(96, KeyShelfJx.getFileSize(t.card, h, 0xF006));
+                assertEquals("2", Shelf.getDirList(t.card, h));
+                Shelf.openDir(t.card, h, "2", false);
+                assertEquals(96, Shelf.getFileSize(t.card, h, 0xF006));
                 assertArrayEquals(pattern(96, 6), read(t, h, 0xF006, 96));
-                KeyShelfJx.Login(t.card, h, "123456".toCharArray());
+                Shelf.Login(t.card, h, "123456".toCharArray());
                 assertArrayEquals(pattern(64, 1), read(t, h, 0xF001, 64));
-                KeyShelfJx.deleteFile(t.card, h, 0xF001);
-                KeyShelfJx.deleteFile(t.card, h, 0xF006);
-                KeyShelfJx.closeDir(t.card, h, true);
+                Shelf.deleteFile(t.card, h, 0xF001);
+                Shelf.deleteFile(t.card, h, 0xF006);
+                Shelf.closeDir(t.card, h, true);
                 assertFalse(t.tree().contains("8000F11E"), t.tree());
             });
         }

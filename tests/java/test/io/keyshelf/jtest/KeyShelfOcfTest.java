@@ -2,9 +2,12 @@ package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import io.keyshelf.corvid.zudezozud.zid.KeyShelf;
 import java.io.IOException;
+import java.util.Arrays;
+import java.util.List;
 import opencard.core.service.CardServiceException;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
@@ -22,6 +25,16 @@ class KeyShelfOcfTest {
 
     private static OcfService service(SimToken t) {
         return new OcfService(OcfService.simulator(t.card));
+    }
+
+    /** One createToken ... destroyToken through the service. */
+    private static void session(OcfService s, KeyShelfPinTest.Session body) throws Exception {
+        long h = KeyShelf.createToken(s);
+        try {
+            body.run(h);
+        } finally {
+            KeyShelf.destroyToken(s, h);
+        }
     }
 
     /** A service with no channel, or whose class lacks allocate or release, cannot make a token. */
@@ -73,15 +86,12 @@ class KeyShelfOcfTest {
     void aFailedCommandIs6B00AndTheTokenGoesOn(OcfService.Answer answer) throws Exception {
         try (SimToken t = SimToken.start("heron", "--serial", "07")) {
             OcfService s = service(t);
-            long h = KeyShelf.createToken(s);
-            try {
+            session(s, h -> {
                 KeyShelf.openDir(s, h, "2", true);
                 s.faultAt(s.commands.get() + 1, answer);
                 assertFails(IOException.class, BAD, () -> KeyShelf.storeFile(s, h, 0xF003, new byte[10], false));
                 assertEquals("7\\", KeyShelf.getTokenSerial(s, h));
-            } finally {
-                KeyShelf.destroyToken(s, h);
-            }
+            });
         }
     }
 
@@ -91,14 +101,11 @@ class KeyShelfOcfTest {
     void answersWithoutAStatusWordFail(OcfService.Answer answer) throws Exception {
         try (SimToken t = SimToken.start("heron")) {
             OcfService s = service(t);
-            long h = KeyShelf.createToken(s);
-            try {
+            session(s, h -> {
                 s.faultAt(s.commands.get() + 1, answer);
                 Throwable e = org.junit.jupiter.api.Assertions.assertThrows(Exception.class, () -> KeyShelf.getDirList(s, h));
                 assertEquals(IOException.class, e.getClass(), e.toString());
-            } finally {
-                KeyShelf.destroyToken(s, h);
-            }
+            });
         }
     }
 
@@ -111,6 +118,49 @@ class KeyShelfOcfTest {
             OcfService s = service(t).faultOn(Hex.bytes("80 CA 9F 7F"), 1, answer);
             assertFails(CardServiceException.class, UNKNOWN, () -> KeyShelf.createToken(s));
         }
+    }
+
+    /**
+     * Commands reach the card as the library built them, the two forms that the
+     * javax.smartcardio road completes first included: the DataStore logout as
+     * header, 00, 00, and a Gost write of a whole file with an extended Lc and a
+     * one-byte Le. The card takes both.
+     */
+    @Test
+    void commandsReachTheCardAsBuilt() throws Exception {
+        try (SimToken t = SimToken.start("datastore")) {
+            OcfService s = service(t);
+            session(s, h -> {
+                KeyShelf.Login(s, h, "1234".toCharArray());
+                KeyShelf.openDir(s, h, "1", true);
+                KeyShelf.storeFile(s, h, 0xF001, new byte[] {1}, false);
+                KeyShelf.Logout(s, h);
+                assertEquals("801030000000", Hex.text(last(s)));
+                assertFails(IOException.class, "Smart card error with code 0x6900",
+                        () -> KeyShelf.readFile(s, h, 0xF001, 1, new byte[1]));
+            });
+        }
+        try (SimToken t = SimToken.start("gost")) {
+            OcfService s = service(t);
+            session(s, h -> {
+                KeyShelf.Login(s, h, "123456".toCharArray());
+                KeyShelf.openDir(s, h, "1", true);
+                byte[] data = new byte[300];
+                Arrays.fill(data, (byte) 0x5A);
+                KeyShelf.storeFile(s, h, 0xF006, data, false);
+                boolean extendedWithShortLe = s.sent().stream().anyMatch(c -> c.length > 7 && c[4] == 0
+                        && c.length == 8 + (((c[5] & 0xFF) << 8) | (c[6] & 0xFF)));
+                assertTrue(extendedWithShortLe, "no extended command with a one-byte Le");
+                byte[] back = new byte[300];
+                KeyShelf.readFile(s, h, 0xF006, 300, back);
+                assertEquals(Hex.text(data), Hex.text(back));
+            });
+        }
+    }
+
+    private static byte[] last(OcfService s) {
+        List<byte[]> sent = s.sent();
+        return sent.get(sent.size() - 1);
     }
 
     /** Every call may bring a service of another class, with channels of two classes in turn. */

@@ -58,11 +58,37 @@ class KeyShelfPinTest {
         Shelf.Login(t.card, h, pin.toCharArray());
     }
 
+    /**
+     * After {@code before} in a first session, 1234 is changed to 5678 and the session
+     * goes on under it; later sessions take only 5678, change it back, and then take
+     * only 1234 again.
+     */
+    static void changeAndBack(SimToken t, Session before) throws Exception {
+        session(t, h -> {
+            before.run(h);
+            Shelf.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray());
+            // The session goes on under the new PIN.
+            Shelf.openDir(t.card, h, "7", true);
+            Shelf.storeFile(t.card, h, 0xF007, new byte[] {1, 2, 3}, false);
+            Shelf.Logout(t.card, h);
+        });
+        session(t, h -> {
+            assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "1234"));
+            login(t, h, "5678");
+            // And back, so a PIN may be changed more than once.
+            Shelf.changePin(t.card, h, "5678".toCharArray(), "1234".toCharArray());
+        });
+        session(t, h -> {
+            assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "5678"));
+            login(t, h, "1234");
+        });
+    }
+
     @ParameterizedTest(name = "{0}, fips {1}")
     @CsvSource({"java, false", "java, true", "heron, false", "heron, true"})
     void loginLogoutAndChangeInANewSession(String kind, boolean fips) throws Exception {
         try (SimToken t = SimToken.start(kind, options(fips))) {
-            session(t, h -> {
+            changeAndBack(t, h -> {
                 login(t, h, "1234");
                 Shelf.Logout(t.card, h);
                 Shelf.Logout(t.card, h);  // logging out twice is no error
@@ -72,21 +98,6 @@ class KeyShelfPinTest {
                 // A wrong old PIN changes nothing.
                 assertFails(UnrecoverableKeyException.class, WRONG,
                         () -> Shelf.changePin(t.card, h, "4321".toCharArray(), "5678".toCharArray()));
-                Shelf.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray());
-                // The session goes on under the new PIN.
-                Shelf.openDir(t.card, h, "7", true);
-                Shelf.storeFile(t.card, h, 0xF007, new byte[] {1, 2, 3}, false);
-                Shelf.Logout(t.card, h);
-            });
-            session(t, h -> {
-                assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "1234"));
-                login(t, h, "5678");
-                // And back, so a PIN may be changed more than once.
-                Shelf.changePin(t.card, h, "5678".toCharArray(), "1234".toCharArray());
-            });
-            session(t, h -> {
-                assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "5678"));
-                login(t, h, "1234");
             });
         }
     }

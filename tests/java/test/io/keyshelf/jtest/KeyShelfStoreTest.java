@@ -31,16 +31,38 @@ class KeyShelfStoreTest {
     private static final String UNKNOWN = "Unknown error";
     private static final Class<? extends Throwable> UNKNOWN_ERROR = Shelf.deliverable().unknownError();
 
-    private static byte[] pattern(int length, int seed) {
+    static byte[] pattern(int length, int seed) {
         byte[] b = new byte[length];
         for (int i = 0; i < length; i++) b[i] = (byte) (seed * 31 + i * 7);
         return b;
     }
 
-    private static byte[] read(SimToken t, long h, int file, int length) {
+    static byte[] read(Object card, long h, int file, int length) {
         byte[] out = new byte[length];
-        Shelf.readFile(t.card, h, file, length, out);
+        Shelf.readFile(card, h, file, length, out);
         return out;
+    }
+
+    static byte[] read(SimToken t, long h, int file, int length) {
+        return read(t.card, h, file, length);
+    }
+
+    /**
+     * The container file of the open directory has the size given and begins with
+     * the bytes given, read back over its whole size.
+     */
+    static void assertHolds(Object card, long h, int file, byte[] data, int size) {
+        String what = String.format("file %04X", file);
+        assertEquals(size, Shelf.getFileSize(card, h, file), what);
+        assertArrayEquals(data, java.util.Arrays.copyOf(read(card, h, file, size), data.length), what);
+    }
+
+    /** Stores the bytes in a container file of the open directory and reads them back: answers its size. */
+    static int storeAndReadBack(Object card, long h, int file, byte[] data, int initialSize) {
+        Shelf.storeFile(card, h, file, data, false);
+        int size = Math.max(initialSize, data.length);
+        assertHolds(card, h, file, data, size);
+        return size;
     }
 
     @ParameterizedTest
@@ -104,13 +126,8 @@ class KeyShelfStoreTest {
             try {
                 Shelf.openDir(t.card, h, "2", true);
                 for (int[] row : rows) {
-                    byte[] data = pattern(row[3], row[0]);
-                    Shelf.storeFile(t.card, h, row[0], data, false);
-                    int size = Math.max(row[2], row[3]);
+                    int size = storeAndReadBack(t.card, h, row[0], pattern(row[3], row[0]), row[2]);
                     String what = String.format("file %04X", row[0]);
-                    assertEquals(size, Shelf.getFileSize(t.card, h, row[0]), what);
-                    byte[] back = read(t, h, row[0], size);
-                    assertArrayEquals(data, java.util.Arrays.copyOf(back, data.length), what);
                     SimToken.CardFile f = t.storeFile(2, row[0]);
                     assertNotNull(f, what + " is not on the card:\n" + t.tree());
                     assertEquals(size, f.size(), what);

@@ -1,7 +1,6 @@
 package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
@@ -30,27 +29,18 @@ import org.junit.jupiter.params.provider.CsvSource;
  */
 @Tag("kite-pcsc")
 class KitePcscTest {
-    private static String rig;
-    private static Path dir;
+    private static PcscRig pcscd;
     private static int port;
 
     @BeforeAll
     static void startPcscd() throws Exception {
-        rig = PcscRigTest.property("keyshelf.pcscRig");
-        dir = Path.of(PcscRigTest.property("keyshelf.pcscRigDir")).toAbsolutePath();
-        assertEquals(dir.resolve("pcscd.comm").toString(), System.getenv("PCSCLITE_CSOCK_NAME"),
-                "this JVM's PCSCLITE_CSOCK_NAME must name the rig's socket, libpcsclite reads it once");
-        port = PcscRigTest.twoFreePorts();
-        try {
-            PcscRigTest.run("bash", rig, "start", dir.toString(), Integer.toString(port));
-        } catch (IOException e) {
-            Assumptions.abort("pcscd cannot start on this machine: " + e.getMessage());
-        }
+        pcscd = PcscRig.start();
+        port = pcscd.port;
     }
 
     @AfterAll
     static void stopPcscd() throws Exception {
-        if (rig != null && dir != null) PcscRigTest.run("bash", rig, "stop", dir.toString());
+        if (pcscd != null) pcscd.stop();
     }
 
     private static Process startSimulator(String kind, boolean fips) throws IOException {
@@ -102,11 +92,7 @@ class KitePcscTest {
                     KeyShelfJx.openDir(card, h, "a1", true);
                     byte[] data = new byte[700];
                     for (int i = 0; i < data.length; i++) data[i] = (byte) (i * 5);
-                    KeyShelfJx.storeFile(card, h, 0xF003, data, false);
-                    assertEquals(2048, KeyShelfJx.getFileSize(card, h, 0xF003));
-                    byte[] out = new byte[700];
-                    KeyShelfJx.readFile(card, h, 0xF003, out.length, out);
-                    assertArrayEquals(data, out);
+                    KeyShelfStoreTest.storeAndReadBack(card, h, 0xF003, data, 2048);
                     KeyShelfJx.changePin(card, h, "1234".toCharArray(), "56789".toCharArray());
                     KeyShelfJx.Logout(card, h);
                     assertFails(UnrecoverableKeyException.class, "Wrong pin", () -> KeyShelfJx.Login(card, h, "1234".toCharArray()));

@@ -3,12 +3,10 @@ package io.keyshelf.jtest;
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
 import static io.keyshelf.jtest.KeyShelfPinTest.login;
 import static io.keyshelf.jtest.KeyShelfPinTest.session;
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
 
-import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.security.UnrecoverableKeyException;
@@ -23,7 +21,7 @@ import org.junit.jupiter.params.provider.CsvSource;
  * its ATR alone; the card enforces the user PIN's access bytes on the container
  * files, so nothing is written or read there without a login.
  */
-@Tag("store")
+@Tag("shelf")
 class KiteStoreTest {
     private static final String WRONG = "Wrong pin";
     private static final String BLOCKED = "Pin blocked";
@@ -51,43 +49,37 @@ class KiteStoreTest {
         String user = fips ? "11" : "01";
         try (SimToken t = start(kind, fips, "--serial", "00112233445566778899A1B2C3D4E5F6")) {
             session(t, h -> {
-                assertEquals("a1\\b2\\c3\\d4\\e5\\f6\\", KeyShelfJx.getTokenSerial(t.card, h));
-                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getDirList(t.card, h));
-                KeyShelfJx.openDir(t.card, h, "3", true);
+                assertEquals("a1\\b2\\c3\\d4\\e5\\f6\\", Shelf.getTokenSerial(t.card, h));
+                assertFails(FileNotFoundException.class, "File not found", () -> Shelf.getDirList(t.card, h));
+                Shelf.openDir(t.card, h, "3", true);
                 // The container files are the user's: not even created and written without a login.
-                assertFails(IOException.class, REFUSED, () -> KeyShelfJx.storeFile(t.card, h, 0xF001, new byte[4], false));
+                assertFails(IOException.class, REFUSED, () -> Shelf.storeFile(t.card, h, 0xF001, new byte[4], false));
 
                 login(t, h, "1234");
-                KeyShelfJx.openDir(t.card, h, "3", true);
+                Shelf.openDir(t.card, h, "3", true);
                 for (int[] row : rows) {
-                    byte[] data = pattern(row[3], row[0]);
-                    KeyShelfJx.storeFile(t.card, h, row[0], data, false);
-                    int size = Math.max(row[2], row[3]);
+                    int size = KeyShelfStoreTest.storeAndReadBack(t.card, h, row[0], pattern(row[3], row[0]), row[2]);
                     String what = String.format("file %04X", row[0]);
-                    assertEquals(size, KeyShelfJx.getFileSize(t.card, h, row[0]), what);
-                    byte[] back = new byte[data.length];
-                    KeyShelfJx.readFile(t.card, h, row[0], data.length, back);
-                    assertArrayEquals(data, back, what);
                     SimToken.CardFile f = t.storeFileUnder(home, 3, row[0]);
                     assertNotNull(f, what + " is not on the card:\n" + t.tree());
                     assertEquals(size, f.size(), what);
                     assertEquals((row[1] == 1 ? user : "00") + user.repeat(6), f.access(), what);
                 }
-                KeyShelfJx.openDir(t.card, h, "4", true);
-                assertEquals("3\\4", KeyShelfJx.getDirList(t.card, h));
-                KeyShelfJx.closeDir(t.card, h, true);
-                assertEquals("3", KeyShelfJx.getDirList(t.card, h));
+                Shelf.openDir(t.card, h, "4", true);
+                assertEquals("3\\4", Shelf.getDirList(t.card, h));
+                Shelf.closeDir(t.card, h, true);
+                assertEquals("3", Shelf.getDirList(t.card, h));
 
-                KeyShelfJx.openDir(t.card, h, "3", false);
-                KeyShelfJx.deleteFile(t.card, h, 0xF006);
+                Shelf.openDir(t.card, h, "3", false);
+                Shelf.deleteFile(t.card, h, 0xF006);
                 assertNull(t.storeFileUnder(home, 3, 0xF006));
-                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(t.card, h, 0xF006));
+                assertFails(FileNotFoundException.class, "File not found", () -> Shelf.getFileSize(t.card, h, 0xF006));
 
                 // After a logout the protected files are closed again, reading too.
-                KeyShelfJx.Logout(t.card, h);
-                assertFails(IOException.class, REFUSED, () -> KeyShelfJx.storeFile(t.card, h, 0xF003, new byte[4], false));
+                Shelf.Logout(t.card, h);
+                assertFails(IOException.class, REFUSED, () -> Shelf.storeFile(t.card, h, 0xF003, new byte[4], false));
                 assertFails(IOException.class, REFUSED,
-                        () -> KeyShelfJx.readFile(t.card, h, 0xF001, 4, new byte[4]));
+                        () -> Shelf.readFile(t.card, h, 0xF001, 4, new byte[4]));
             });
         }
     }
@@ -96,26 +88,13 @@ class KiteStoreTest {
     @CsvSource({"kite16, false", "kite32, false", "kite42, false", "kite42b, false", "kite42, true", "kite42b, true"})
     void loginLogoutAndChangePin(String kind, boolean fips) throws Exception {
         try (SimToken t = start(kind, fips)) {
-            session(t, h -> {
+            KeyShelfPinTest.changeAndBack(t, h -> {
                 assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "4321"));
                 login(t, h, "1234");
-                KeyShelfJx.Logout(t.card, h);
+                Shelf.Logout(t.card, h);
+                // Logged out: the old PIN of a change is checked all the same.
                 assertFails(UnrecoverableKeyException.class, WRONG,
-                        () -> KeyShelfJx.changePin(t.card, h, "1235".toCharArray(), "5678".toCharArray()));
-                KeyShelfJx.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray());
-                // The session goes on under the new PIN.
-                KeyShelfJx.openDir(t.card, h, "7", true);
-                KeyShelfJx.storeFile(t.card, h, 0xF007, new byte[] {1, 2, 3}, false);
-                KeyShelfJx.Logout(t.card, h);
-            });
-            session(t, h -> {
-                assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "1234"));
-                login(t, h, "5678");
-                KeyShelfJx.changePin(t.card, h, "5678".toCharArray(), "1234".toCharArray());
-            });
-            session(t, h -> {
-                assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "5678"));
-                login(t, h, "1234");
+                        () -> Shelf.changePin(t.card, h, "1235".toCharArray(), "5678".toCharArray()));
             });
         }
     }
@@ -130,7 +109,7 @@ class KiteStoreTest {
                 for (int i = 0; i < 3; i++) assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "0000"));
                 assertFails(UnrecoverableKeyException.class, BLOCKED, () -> login(t, h, "1234"));
                 assertFails(UnrecoverableKeyException.class, BLOCKED,
-                        () -> KeyShelfJx.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray()));
+                        () -> Shelf.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray()));
             });
             session(t, h -> assertFails(UnrecoverableKeyException.class, BLOCKED, () -> login(t, h, "1234")));
         }

@@ -5,7 +5,6 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.nio.file.Path;
@@ -51,41 +50,47 @@ final class PcscDataStoreSession {
 
     static void run() throws Exception {
         Card card = PcscStoreTest.connectSim();
+        OcfService service = new OcfService(OcfService.card(card));
+        Shelf.bind(card, service);
         byte[] header = pattern(700, 3);
         byte[] masks = pattern(10, 1);
         try {
-            long h = KeyShelfJx.createToken(card);
+            long h = Shelf.createToken(card);
             try {
-                assertTrue(KeyShelfJx.getTokenSerial(card, h).matches("([0-9a-f]{1,2}\\\\){8}"));
-                KeyShelfJx.Login(card, h, "1234".toCharArray());
-                KeyShelfJx.openDir(card, h, "cc00", true);
-                KeyShelfJx.openDir(card, h, "1", true);
-                assertEquals("cc00\\1", KeyShelfJx.getDirList(card, h));
-                KeyShelfJx.storeFile(card, h, 0xF003, header, false);
-                KeyShelfJx.storeFile(card, h, 0xF001, masks, false);
-                assertEquals(2048, KeyShelfJx.getFileSize(card, h, 0xF003));
-                assertEquals(64, KeyShelfJx.getFileSize(card, h, 0xF001));
-                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(card, h, 0xF005));
-                KeyShelfJx.openDir(card, h, "cc00", false);
-                KeyShelfJx.closeDir(card, h, true);
-                assertEquals("1", KeyShelfJx.getDirList(card, h));
+                assertTrue(Shelf.getTokenSerial(card, h).matches("([0-9a-f]{1,2}\\\\){8}"));
+                Shelf.Login(card, h, "1234".toCharArray());
+                Shelf.openDir(card, h, "cc00", true);
+                Shelf.openDir(card, h, "1", true);
+                assertEquals("cc00\\1", Shelf.getDirList(card, h));
+                Shelf.storeFile(card, h, 0xF003, header, false);
+                Shelf.storeFile(card, h, 0xF001, masks, false);
+                assertEquals(2048, Shelf.getFileSize(card, h, 0xF003));
+                assertEquals(64, Shelf.getFileSize(card, h, 0xF001));
+                assertFails(FileNotFoundException.class, "File not found", () -> Shelf.getFileSize(card, h, 0xF005));
+                Shelf.openDir(card, h, "cc00", false);
+                Shelf.closeDir(card, h, true);
+                assertEquals("1", Shelf.getDirList(card, h));
+                // Through a card service the logout reaches the card in the six bytes it was built as.
+                Shelf.Logout(card, h);
             } finally {
-                KeyShelfJx.destroyToken(card, h);
+                Shelf.destroyToken(card, h);
             }
-            long h2 = KeyShelfJx.createToken(card);
+            long h2 = Shelf.createToken(card);
             try {
-                KeyShelfJx.Login(card, h2, "1234".toCharArray());
-                KeyShelfJx.openDir(card, h2, "1", false);
+                Shelf.Login(card, h2, "1234".toCharArray());
+                Shelf.openDir(card, h2, "1", false);
                 byte[] out = new byte[header.length];
-                KeyShelfJx.readFile(card, h2, 0xF003, out.length, out);
+                Shelf.readFile(card, h2, 0xF003, out.length, out);
                 assertArrayEquals(header, out);
                 out = new byte[masks.length];
-                KeyShelfJx.readFile(card, h2, 0xF001, out.length, out);
+                Shelf.readFile(card, h2, 0xF001, out.length, out);
                 assertArrayEquals(masks, out);
             } finally {
-                KeyShelfJx.destroyToken(card, h2);
+                Shelf.destroyToken(card, h2);
             }
+            if (Shelf.deliverable() == Deliverable.KEYSHELF) assertTrue(service.commands.get() > 0);
         } finally {
+            Shelf.unbind(card);
             card.disconnect(false);
         }
     }

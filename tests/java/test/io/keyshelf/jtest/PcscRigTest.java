@@ -3,13 +3,7 @@ package io.keyshelf.jtest;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
-import static org.junit.jupiter.api.Assertions.fail;
 
-import java.io.IOException;
-import java.net.InetAddress;
-import java.net.ServerSocket;
-import java.nio.charset.StandardCharsets;
-import java.nio.file.Path;
 import java.util.List;
 import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
@@ -19,7 +13,6 @@ import javax.smartcardio.CommandAPDU;
 import javax.smartcardio.ResponseAPDU;
 import javax.smartcardio.TerminalFactory;
 import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
@@ -34,60 +27,15 @@ import org.junit.jupiter.api.Test;
 class PcscRigTest {
     private static final String READER = "KeyShelf Test PCD";
     private static final byte[] ATR = Hex.bytes("3B 80 80 01 01");
-    private static String rig;
-    private static Path dir;
+    private static PcscRig pcscd;
     private static int port;
     private static FakeVpicc fakeCard;
     private static Process sim;
 
-    static String property(String name) {
-        String v = System.getProperty(name);
-        if (v == null || v.isEmpty()) fail("system property " + name + " is not set: the harness is mis-wired");
-        return v;
-    }
-
-    static String run(String... command) throws IOException, InterruptedException {
-        Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
-        p.getOutputStream().close();
-        String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-        if (!p.waitFor(30, TimeUnit.SECONDS)) {
-            p.destroyForcibly();
-            throw new IOException(String.join(" ", command) + " did not finish");
-        }
-        if (p.exitValue() != 0) throw new IOException(out.trim());
-        return out;
-    }
-
-    // vpcd listens on PORT for its first slot and PORT+1 for its second.
-    static int twoFreePorts() throws IOException {
-        for (int attempt = 0; attempt < 20; attempt++) {
-            int p;
-            try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
-                p = s.getLocalPort();
-            }
-            if (p >= 65535) continue;
-            try (ServerSocket s = new ServerSocket(p + 1)) {
-                if (s.isBound()) return p;
-            } catch (IOException busy) {
-                // try another pair
-            }
-        }
-        throw new IOException("no two consecutive free ports");
-    }
-
     @BeforeAll
     static void startPcscd() throws Exception {
-        rig = property("keyshelf.pcscRig");
-        dir = Path.of(property("keyshelf.pcscRigDir")).toAbsolutePath();
-        String socket = System.getenv("PCSCLITE_CSOCK_NAME");
-        assertEquals(dir.resolve("pcscd.comm").toString(), socket,
-                "this JVM's PCSCLITE_CSOCK_NAME must name the rig's socket, libpcsclite reads it once");
-        port = twoFreePorts();
-        try {
-            run("bash", rig, "start", dir.toString(), Integer.toString(port));
-        } catch (IOException e) {
-            Assumptions.abort("pcscd cannot start on this machine: " + e.getMessage());
-        }
+        pcscd = PcscRig.start();
+        port = pcscd.port;
         sim = PcscStoreTest.startSimulator(port + 1);
         fakeCard = FakeVpicc.connectingTo(port, 5000, ATR,
                 // Echo INS P1 P2 in front of 9000, so each answer names its command.
@@ -98,7 +46,7 @@ class PcscRigTest {
     static void stopPcscd() throws Exception {
         if (fakeCard != null) fakeCard.close();
         PcscStoreTest.stopSimulator(sim);
-        if (rig != null && dir != null) run("bash", rig, "stop", dir.toString());
+        if (pcscd != null) pcscd.stop();
     }
 
     private static Card connectThroughPcsc() throws Exception {

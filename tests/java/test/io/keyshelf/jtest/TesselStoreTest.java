@@ -1,17 +1,13 @@
 package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
 
-import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.security.UnrecoverableKeyException;
-import java.util.Arrays;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -19,10 +15,10 @@ import org.junit.jupiter.params.provider.CsvSource;
 
 /**
  * The key-container store, the PIN and login tickets from Java on a simulated Tessel
- * token: the natives of KeyShelfJx over a card of the tests' own linked to the
+ * token: the natives of the JVM's deliverable over a card (or card service) linked to the
  * simulator. The token is found by the applet probe, whatever its ATR says.
  */
-@Tag("store")
+@Tag("shelf")
 class TesselStoreTest {
     private static final String WRONG = "Wrong pin";
     private static final String BLOCKED = "Pin blocked";
@@ -34,18 +30,12 @@ class TesselStoreTest {
 
     private static void session(Session body, String... options) throws Exception {
         try (SimToken t = SimToken.start("tessel", options)) {
-            long h = KeyShelfJx.createToken(t.card);
-            assertNotEquals(0L, h);
-            try {
-                body.run(t, h);
-            } finally {
-                KeyShelfJx.destroyToken(t.card, h);
-            }
+            KeyShelfPinTest.session(t, h -> body.run(t, h));
         }
     }
 
     private static void login(SimToken t, long h, String pin) {
-        KeyShelfJx.Login(t.card, h, pin.toCharArray());
+        Shelf.Login(t.card, h, pin.toCharArray());
     }
 
     private static byte[] pattern(int length, int seed) {
@@ -84,38 +74,32 @@ class TesselStoreTest {
             {0xF001, 1, 64, 10}, {0xF002, 1, 80, 80}, {0xF003, 0, 2048, 700}, {0xF004, 1, 64, 65},
             {0xF005, 1, 80, 0}, {0xF006, 0, 96, 300}, {0xF007, 0, 8, 8}};
         session((t, h) -> {
-            assertEquals("54\\53\\0\\0\\12\\34\\56\\78\\", KeyShelfJx.getTokenSerial(t.card, h));
-            KeyShelfJx.openDir(t.card, h, "a1", true);
+            assertEquals("54\\53\\0\\0\\12\\34\\56\\78\\", Shelf.getTokenSerial(t.card, h));
+            Shelf.openDir(t.card, h, "a1", true);
             // The files are written under the user PIN (reference 24).
-            assertFails(IOException.class, REFUSED, () -> KeyShelfJx.storeFile(t.card, h, 0xF003, new byte[4], false));
+            assertFails(IOException.class, REFUSED, () -> Shelf.storeFile(t.card, h, 0xF003, new byte[4], false));
             login(t, h, "1234");
             for (int[] row : rows) {
                 String what = String.format("file %04X", row[0]);
-                byte[] data = pattern(row[3], row[0]);
-                KeyShelfJx.storeFile(t.card, h, row[0], data, false);
-                int size = Math.max(row[2], row[3]);
-                assertEquals(size, KeyShelfJx.getFileSize(t.card, h, row[0]), what);
-                byte[] back = new byte[size];
-                KeyShelfJx.readFile(t.card, h, row[0], size, back);
-                assertArrayEquals(data, Arrays.copyOf(back, data.length), what);
+                int size = KeyShelfStoreTest.storeAndReadBack(t.card, h, row[0], pattern(row[3], row[0]), row[2]);
                 String access = row[1] == 1 ? "00 24 00 24 00 24 00 24" : "00 00 00 24 00 24 00 24";
                 assertEquals(size + " " + access, cardFile(t, 0xA1, row[0]), what + "\n" + t.tree());
             }
-            KeyShelfJx.openDir(t.card, h, "a2", true);
-            KeyShelfJx.openDir(t.card, h, "1b", true);
-            assertEquals("a1\\a2\\1b", KeyShelfJx.getDirList(t.card, h));
+            Shelf.openDir(t.card, h, "a2", true);
+            Shelf.openDir(t.card, h, "1b", true);
+            assertEquals("a1\\a2\\1b", Shelf.getDirList(t.card, h));
 
-            KeyShelfJx.openDir(t.card, h, "a1", false);
-            KeyShelfJx.deleteFile(t.card, h, 0xF002);
+            Shelf.openDir(t.card, h, "a1", false);
+            Shelf.deleteFile(t.card, h, 0xF002);
             assertNull(cardFile(t, 0xA1, 0xF002));
-            assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(t.card, h, 0xF002));
-            KeyShelfJx.closeDir(t.card, h, true);
+            assertFails(FileNotFoundException.class, "File not found", () -> Shelf.getFileSize(t.card, h, 0xF002));
+            Shelf.closeDir(t.card, h, true);
             assertNull(cardFile(t, 0xA1, 0xF001));
-            assertEquals("a2\\1b", KeyShelfJx.getDirList(t.card, h));
+            assertEquals("a2\\1b", Shelf.getDirList(t.card, h));
             // The session goes on after a logout: reading a public file needs no PIN.
-            KeyShelfJx.Logout(t.card, h);
-            KeyShelfJx.openDir(t.card, h, "a2", false);
-            KeyShelfJx.closeDir(t.card, h, false);
+            Shelf.Logout(t.card, h);
+            Shelf.openDir(t.card, h, "a2", false);
+            Shelf.closeDir(t.card, h, false);
         });
     }
 
@@ -123,10 +107,10 @@ class TesselStoreTest {
     @Test
     void foundByTheProbeWhateverTheAtr() throws Exception {
         session((t, h) -> {
-            assertEquals("54\\53\\0\\0\\12\\34\\56\\78\\", KeyShelfJx.getTokenSerial(t.card, h));
+            assertEquals("54\\53\\0\\0\\12\\34\\56\\78\\", Shelf.getTokenSerial(t.card, h));
             login(t, h, "1234");
-            KeyShelfJx.openDir(t.card, h, "3", true);
-            KeyShelfJx.storeFile(t.card, h, 0xF007, new byte[] {7}, false);
+            Shelf.openDir(t.card, h, "3", true);
+            Shelf.storeFile(t.card, h, 0xF007, new byte[] {7}, false);
         }, "--atr", "3B 80 80 01 01");
     }
 
@@ -135,10 +119,10 @@ class TesselStoreTest {
     void theLoginTypeNamesTheUserPin() throws Exception {
         session((t, h) -> {
             login(t, h, "1234");
-            KeyShelfJx.openDir(t.card, h, "4", true);
-            KeyShelfJx.storeFile(t.card, h, 0xF001, new byte[] {1}, false);
+            Shelf.openDir(t.card, h, "4", true);
+            Shelf.storeFile(t.card, h, 0xF001, new byte[] {1}, false);
             assertEquals("64 00 20 00 20 00 20 00 20", cardFile(t, 4, 0xF001));
-            KeyShelfJx.Login(t.card, h, TesselTicket.build(0x20, "1234"));
+            Shelf.Login(t.card, h, TesselTicket.build(0x20, "1234"));
         }, "--login-type", "20");
     }
 
@@ -147,19 +131,19 @@ class TesselStoreTest {
         session((t, h) -> {
             assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "4321"));
             login(t, h, "1234");
-            KeyShelfJx.Logout(t.card, h);
-            KeyShelfJx.Logout(t.card, h);
+            Shelf.Logout(t.card, h);
+            Shelf.Logout(t.card, h);
             assertFails(UnrecoverableKeyException.class, WRONG,
-                    () -> KeyShelfJx.changePin(t.card, h, "0000".toCharArray(), "5678".toCharArray()));
-            KeyShelfJx.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray());
+                    () -> Shelf.changePin(t.card, h, "0000".toCharArray(), "5678".toCharArray()));
+            Shelf.changePin(t.card, h, "1234".toCharArray(), "5678".toCharArray());
             // A new PIN beyond 7-bit text is refused before anything is sent.
             assertFails(UnrecoverableKeyException.class, WRONG,
-                    () -> KeyShelfJx.changePin(t.card, h, "5678".toCharArray(), "p\u00e4ss".toCharArray()));
-            KeyShelfJx.Logout(t.card, h);
+                    () -> Shelf.changePin(t.card, h, "5678".toCharArray(), "p\u00e4ss".toCharArray()));
+            Shelf.Logout(t.card, h);
             assertFails(UnrecoverableKeyException.class, WRONG, () -> login(t, h, "1234"));
             login(t, h, "5678");
-            KeyShelfJx.openDir(t.card, h, "7", true);
-            KeyShelfJx.storeFile(t.card, h, 0xF007, new byte[] {1, 2, 3}, false);
+            Shelf.openDir(t.card, h, "7", true);
+            Shelf.storeFile(t.card, h, 0xF007, new byte[] {1, 2, 3}, false);
         });
     }
 
@@ -178,9 +162,9 @@ class TesselStoreTest {
     @CsvSource({"32, 1234", "35, ''", "36, 1234", "37, 1234", "36, ''"})
     void ticketsLogIn(int type, String pin) throws Exception {
         session((t, h) -> {
-            KeyShelfJx.openDir(t.card, h, "5", true);
-            KeyShelfJx.Login(t.card, h, TesselTicket.build(type, pin));
-            KeyShelfJx.storeFile(t.card, h, 0xF001, pattern(20, type), false);
+            Shelf.openDir(t.card, h, "5", true);
+            Shelf.Login(t.card, h, TesselTicket.build(type, pin));
+            Shelf.storeFile(t.card, h, 0xF001, pattern(20, type), false);
             assertNotNull(cardFile(t, 5, 0xF001));
         });
     }
@@ -188,19 +172,19 @@ class TesselStoreTest {
     @Test
     void ticketsWithAWrongPartAreRefused() throws Exception {
         session((t, h) -> {
-            assertFails(UnrecoverableKeyException.class, WRONG, () -> KeyShelfJx.Login(t.card, h, TesselTicket.build(0x20, "9999")));
+            assertFails(UnrecoverableKeyException.class, WRONG, () -> Shelf.Login(t.card, h, TesselTicket.build(0x20, "9999")));
             byte[] otherKey = TesselTicket.KEY.clone();
             otherKey[0] ^= 0x10;  // not the parity bit, which DES ignores
             assertFails(IOException.class, REFUSED,
-                    () -> KeyShelfJx.Login(t.card, h, TesselTicket.build(0x23, TesselTicket.KEY_ID, otherKey, "")));
+                    () -> Shelf.Login(t.card, h, TesselTicket.build(0x23, TesselTicket.KEY_ID, otherKey, "")));
             // A ticket that asks for no step proves nothing.
-            assertFails(UnrecoverableKeyException.class, WRONG, () -> KeyShelfJx.Login(t.card, h, TesselTicket.build(0x21, "1234")));
+            assertFails(UnrecoverableKeyException.class, WRONG, () -> Shelf.Login(t.card, h, TesselTicket.build(0x21, "1234")));
             // A text whose check value does not match is a PIN like any other.
             char[] forged = TesselTicket.build(0x20, "1234");
             forged[10] = forged[10] == 'A' ? 'B' : 'A';
-            assertFails(UnrecoverableKeyException.class, WRONG, () -> KeyShelfJx.Login(t.card, h, forged));
-            KeyShelfJx.openDir(t.card, h, "5", true);
-            assertFails(IOException.class, REFUSED, () -> KeyShelfJx.storeFile(t.card, h, 0xF001, new byte[4], false));
+            assertFails(UnrecoverableKeyException.class, WRONG, () -> Shelf.Login(t.card, h, forged));
+            Shelf.openDir(t.card, h, "5", true);
+            assertFails(IOException.class, REFUSED, () -> Shelf.storeFile(t.card, h, 0xF001, new byte[4], false));
         });
     }
 }
