@@ -96,11 +96,6 @@ void PutBer(Bytes& out, unsigned char tag, const Bytes& value) {
     out.insert(out.end(), value.begin(), value.end());
 }
 
-uint16_t Be16(const Bytes& v) {
-    if (v.size() != 2) Fail(kSwWrongData);
-    return static_cast<uint16_t>((v[0] << 8) | v[1]);
-}
-
 // ---- the card's big numbers, on OpenSSL
 
 struct Bn {
@@ -243,30 +238,28 @@ FidPath SimTesselApplet::pathOf(const SimTesselNode* n) const {
     return p;
 }
 
-SimTesselNode* SimTesselApplet::putDirectory(const FidPath& p, const Bytes& access, const Bytes& name) {
+SimTesselNode* SimTesselApplet::putNode(const FidPath& p, unsigned char fdb, const Bytes& access) {
     SimTesselNode* parent = find(FidPath(p.begin(), p.end() - 1));
     if (!parent || parent->child(p.back())) return nullptr;
     std::unique_ptr<SimTesselNode> n(new SimTesselNode);
     n->fid = p.back();
-    n->fdb = 0x38;
+    n->fdb = fdb;
     n->access = access;
-    n->name = name;
     n->parent = parent;
     parent->children.push_back(std::move(n));
     return parent->children.back().get();
 }
 
+SimTesselNode* SimTesselApplet::putDirectory(const FidPath& p, const Bytes& access, const Bytes& name) {
+    SimTesselNode* n = putNode(p, 0x38, access);
+    if (n) n->name = name;
+    return n;
+}
+
 SimTesselNode* SimTesselApplet::putFile(const FidPath& p, const Bytes& content, const Bytes& access) {
-    SimTesselNode* parent = find(FidPath(p.begin(), p.end() - 1));
-    if (!parent || parent->child(p.back())) return nullptr;
-    std::unique_ptr<SimTesselNode> n(new SimTesselNode);
-    n->fid = p.back();
-    n->fdb = 0x01;
-    n->access = access;
-    n->content = content;
-    n->parent = parent;
-    parent->children.push_back(std::move(n));
-    return parent->children.back().get();
+    SimTesselNode* n = putNode(p, 0x01, access);
+    if (n) n->content = content;
+    return n;
 }
 
 void SimTesselApplet::dumpNode(const SimTesselNode& n, int depth, std::string& out) const {
@@ -452,7 +445,7 @@ Bytes SimTesselApplet::doSelect(const SimApdu& a) {
         }
         target = find(p);
     } else if (a.p1 == 0x00) {
-        const uint16_t fid = Be16(a.data);
+        const uint16_t fid = Be16Value(a.data);
         target = fid == 0x3F00 ? m_root.get() : currentDirectory().child(fid);
     } else if (a.p1 == 0x04) {
         if (a.data.size() != kNameSize) Fail(kSwWrongLength);
@@ -474,11 +467,11 @@ Bytes SimTesselApplet::doCreate(const SimApdu& a) {
     const std::vector<Tlv> t = Template(a.data);
     const Bytes* fid = Find(t, kTagFid);
     if (!fid) Fail(kSwWrongData);
-    const uint16_t id = Be16(*fid);
+    const uint16_t id = Be16Value(*fid);
     if (id == 0x3F00 || id == 0x0000 || id == 0xFFFF) Fail(kSwWrongData);
     if (dir.child(id)) Fail(kSwFileExists);
     const Bytes* size = Find(t, kTagSize);
-    const size_t n = size ? Be16(*size) : 0;
+    const size_t n = size ? Be16Value(*size) : 0;
     if (n >= 0x8000) Fail(kSwWrongData);
     size_t used = 0;
     std::vector<const SimTesselNode*> walk = {m_root.get()};
