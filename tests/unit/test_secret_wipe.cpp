@@ -90,6 +90,18 @@ private:
     libapdu::ISender& m_card;
 };
 
+// A token of the module over a simulated card reached out of the watch; destroyed
+// with the fixture.
+struct CModuleToken {
+    std::unique_ptr<cardsim::CardSim> sim;
+    CUnwatchedCard unwatched;
+    libapdu::ISender* card;
+    long long h;
+    explicit CModuleToken(std::unique_ptr<cardsim::CardSim> s)
+        : sim(std::move(s)), unwatched(*sim), card(&unwatched), h(module_binding::createToken(card)) {}
+    ~CModuleToken() { module_binding::destroyToken(card, h); }
+};
+
 const std::string kPin = "Qz7#kP2!wX9$mN4&vB6*rT1^yH8@jL3%";  // long enough never to sit inside a string object
 }  // namespace
 
@@ -156,10 +168,9 @@ TEST(SecretWipe, LoginAndChangeLeaveNoFreedCopyOfThePins) {
 // pieces, the commands that carry them and the answers that bring them back are
 // wiped before they are freed. (The simulated card keeps its own copies, as a card does.)
 TEST(SecretWipe, ReadProtectedFileBytesLeaveNoFreedCopy) {
-    std::unique_ptr<cardsim::CardSim> sim = cardsim::MakeJavaToken();
-    CUnwatchedCard unwatched(*sim);
-    libapdu::ISender* card = &unwatched;
-    const long long h = module_binding::createToken(card);
+    CModuleToken token(cardsim::MakeJavaToken());
+    libapdu::ISender* card = token.card;
+    const long long h = token.h;
     const std::u16string pin = u"1234";
     module_binding::Login(card, h, &pin);
     module_binding::openDir(card, h, "5", true);
@@ -172,7 +183,6 @@ TEST(SecretWipe, ReadProtectedFileBytesLeaveNoFreedCopy) {
         EXPECT_EQ(watch.found(), 0);
     }
     EXPECT_EQ(back, secret);
-    module_binding::destroyToken(card, h);
 }
 
 // ---------------------------------------------------------------- every family
@@ -233,10 +243,9 @@ TEST_P(SecretWipeFamily, StoreAndReadOfAProtectedFileLeaveNoFreedCopy) {
     cardsim::SimTokenOptions options;
     options.userPin = {'1', '2', '3', '4', '5', '6', '7', '8'};
     options.fips = GetParam().fips;
-    std::unique_ptr<cardsim::CardSim> sim = GetParam().make(options);
-    CUnwatchedCard unwatched(*sim);
-    libapdu::ISender* card = &unwatched;
-    const long long h = module_binding::createToken(card);
+    CModuleToken token(GetParam().make(options));
+    libapdu::ISender* card = token.card;
+    const long long h = token.h;
     const std::u16string pin = u"12345678";
     module_binding::Login(card, h, &pin);
     module_binding::openDir(card, h, "1", true);
@@ -255,7 +264,6 @@ TEST_P(SecretWipeFamily, StoreAndReadOfAProtectedFileLeaveNoFreedCopy) {
         EXPECT_EQ(found, 0);
         EXPECT_EQ(back, secret);
     }
-    module_binding::destroyToken(card, h);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, SecretWipeFamily, ::testing::ValuesIn(kWipeFamilies),
@@ -329,10 +337,9 @@ TEST_P(SecretWipeFamily, LoginAndChangeLeaveNoFreedCopyOfThePins) {
     cardsim::SimTokenOptions options;
     options.userPin.assign(first.begin(), first.end());
     options.fips = GetParam().fips;
-    std::unique_ptr<cardsim::CardSim> sim = GetParam().make(options);
-    CUnwatchedCard unwatched(*sim);
-    libapdu::ISender* card = &unwatched;
-    const long long h = module_binding::createToken(card);
+    CModuleToken token(GetParam().make(options));
+    libapdu::ISender* card = token.card;
+    const long long h = token.h;
     const std::u16string pin(first.begin(), first.end()), next(second.begin(), second.end());
     int found = 0;
     {
@@ -347,5 +354,4 @@ TEST_P(SecretWipeFamily, LoginAndChangeLeaveNoFreedCopyOfThePins) {
         found = watch.found();
     }
     EXPECT_EQ(found, 0) << "change";
-    module_binding::destroyToken(card, h);
 }
