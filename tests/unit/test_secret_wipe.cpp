@@ -105,12 +105,14 @@ struct CModuleToken {
 const std::string kPin = "Qz7#kP2!wX9$mN4&vB6*rT1^yH8@jL3%";  // long enough never to sit inside a string object
 }  // namespace
 
-void* operator new(size_t n) {
+// Neither operator is inlined: where they are, the compiler pairs the malloc in
+// one with the delete or the free in the other and warns of a mismatch.
+__attribute__((noinline)) void* operator new(size_t n) {
     if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
 void* operator new[](size_t n) { return operator new(n); }
-void operator delete(void* p) noexcept {
+__attribute__((noinline)) void operator delete(void* p) noexcept {
     Scan(p);
     std::free(p);
 }
@@ -354,4 +356,33 @@ TEST_P(SecretWipeFamily, LoginAndChangeLeaveNoFreedCopyOfThePins) {
         found = watch.found();
     }
     EXPECT_EQ(found, 0) << "change";
+}
+
+// A key deciphered on a Tessel token comes back in pieces by GET RESPONSE: the
+// answers, and the buffer that gathers them as it grows, leave no freed copy.
+TEST(SecretWipe, ATesselDecipherInPiecesLeavesNoFreedCopyOfThePlainText) {
+    std::unique_ptr<cardsim::CardSim> sim = cardsim::MakeTesselToken();
+    cardsim::SimTesselApplet* applet = sim->find<cardsim::SimTesselApplet>();
+    const cardsim::SimRsaKey key = cardsim::SharedRsaKey(2048);
+    applet->addKey(0x02, key, cardsim::MakeCertificate(key, 1, "large"));
+    std::unique_ptr<libapdu::ISender> sender(new COwnedUnwatchedCard(*sim));
+    std::unique_ptr<libapdu::IToken> token = libapdu::IToken::create(sender);
+    token->selectApplet(0x2101);
+    token->pin()->select(token->pin()->pathUser());
+    token->pin()->login(libapdu::TBytes{'1', '2', '3', '4'});
+    token->crypto()->select({0x3F00, 0x3000, 0x3002, 0x0202});
+    applet->splitAnswers(40);
+    const libapdu::TBytes secret = FileBytes(200);
+    const libapdu::TBytes cipher = cardsim::RsaEncrypt(key, secret);
+    libapdu::TBytes plain;
+    int found = 0;
+    {
+        CWatchingBytes watch(secret);
+        plain = token->crypto()->decrypt(cipher);
+        found = watch.found();
+    }
+    EXPECT_EQ(found, 0);
+    EXPECT_EQ(plain, secret);
+    EXPECT_GE(sim->count(0x00, 0xC0), 4u);
+    libapdu::SecureWipe(plain);
 }
