@@ -17,6 +17,7 @@
 #include "libapdu.internal.h"
 #include "Z6EZSender.h"
 #include "module_binding.h"
+#include "scripted_sender.h"
 #include "sim_tokens.h"
 
 namespace {
@@ -219,19 +220,20 @@ struct WipeFamily {
     const char* name;
     std::unique_ptr<cardsim::CardSim> (*make)(const cardsim::SimTokenOptions&);
     bool fips;  // a FIPS token: files travel under secure messaging
+    const char* read;  // the first bytes of the commands that read a file's bytes
 };
 
 void PrintTo(const WipeFamily& f, std::ostream* os) { *os << f.name; }
 
 const WipeFamily kWipeFamilies[] = {
-    {"Java", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeJavaToken(o); }, false},
-    {"Heron", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeHeronToken(o); }, false},
-    {"Kite32", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeKiteToken("kite32", o); }, false},
-    {"Kite42Fips", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeKiteToken("kite42", o); }, true},
-    {"Gost", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeGostToken(o); }, false},
-    {"Gost2", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeGost2Token(o); }, false},
-    {"DataStore", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeDataStoreToken(o); }, false},
-    {"Tessel", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeTesselToken(o); }, false},
+    {"Java", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeJavaToken(o); }, false, "80 18"},
+    {"Heron", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeHeronToken(o); }, false, "80 1C"},
+    {"Kite32", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeKiteToken("kite32", o); }, false, "00 B0"},
+    {"Kite42Fips", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeKiteToken("kite42", o); }, true, "00 B0"},
+    {"Gost", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeGostToken(o); }, false, "80 13 20 00"},
+    {"Gost2", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeGost2Token(o); }, false, "80 4C 60 00"},
+    {"DataStore", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeDataStoreToken(o); }, false, "80 20 30 00"},
+    {"Tessel", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeTesselToken(o); }, false, "00 B0"},
 };
 
 class SecretWipeFamily : public ::testing::TestWithParam<WipeFamily> {};
@@ -266,6 +268,36 @@ TEST_P(SecretWipeFamily, StoreAndReadOfAProtectedFileLeaveNoFreedCopy) {
         EXPECT_EQ(found, 0);
         EXPECT_EQ(back, secret);
     }
+}
+
+// A card that refuses a read with the file's bytes before the status word: the
+// refused answer is wiped as well.
+TEST_P(SecretWipeFamily, ARefusedReadThatCarriesTheBytesLeavesNoFreedCopy) {
+    cardsim::SimTokenOptions options;
+    options.userPin = {'1', '2', '3', '4', '5', '6', '7', '8'};
+    options.fips = GetParam().fips;
+    CModuleToken token(GetParam().make(options));
+    const std::u16string pin = u"12345678";
+    module_binding::Login(token.card, token.h, &pin);
+    module_binding::openDir(token.card, token.h, "1", true);
+    const libapdu::TBytes secret = FileBytes(48);
+    module_binding::storeFile(token.card, token.h, 0xF001, secret, false);
+    libapdu::TBytes refusal = secret;
+    refusal.insert(refusal.end(), {0x69, 0x82});
+    token.sim->replaceNext(cardsim::MatchPrefix(testing_card::Hex(GetParam().read)), refusal);
+    libapdu::TBytes back(secret.size());
+    int found = 0;
+    module_binding::Outcome outcome;
+    {
+        CWatchingBytes watch(secret);
+        outcome = module_binding::Run([&] { module_binding::readFile(token.card, token.h, 0xF001, 0, back); });
+        found = watch.found();
+    }
+    EXPECT_FALSE(outcome.ok());
+    EXPECT_EQ(found, 0);
+    size_t served = 0;
+    for (const auto& e : token.sim->log()) served += e.response == refusal;
+    EXPECT_EQ(served, 1u) << "the refusal was never served";
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, SecretWipeFamily, ::testing::ValuesIn(kWipeFamilies),
