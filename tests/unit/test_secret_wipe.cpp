@@ -323,9 +323,10 @@ TEST(SecretWipe, WrenAndTheSecondDataStoreLayoutLeaveNoFreedCopy) {
         const char* name;
         std::unique_ptr<cardsim::CardSim> (*make)();
         unsigned short applet, layout;
+        const char* read;  // the first bytes of the commands that read a file's bytes
     } const rows[] = {
-        {"Wren", [] { return cardsim::MakeWrenToken(); }, 0x1001, 1},
-        {"DataStore, second layout", [] { return cardsim::MakeDataStoreToken(); }, 0x2205, 2},
+        {"Wren", [] { return cardsim::MakeWrenToken(); }, 0x1001, 1, "00 B0"},
+        {"DataStore, second layout", [] { return cardsim::MakeDataStoreToken(); }, 0x2205, 2, "80 20 30 00"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -361,6 +362,26 @@ TEST(SecretWipe, WrenAndTheSecondDataStoreLayoutLeaveNoFreedCopy) {
             EXPECT_EQ(found, 0);
             EXPECT_EQ(back, secret);
         }
+        // A read refused with file bytes before the status word.
+        libapdu::TBytes refusal = FileBytes(48);
+        const libapdu::TBytes carried = refusal;
+        refusal.insert(refusal.end(), {0x69, 0x82});
+        sim->replaceNext(cardsim::MatchPrefix(testing_card::Hex(row.read)), refusal);
+        fs->select({0xE00E, 0x0B00, 0x0001, 0xF001});
+        libapdu::TBytes back(48);
+        int found = 0;
+        bool refused = false;
+        {
+            CWatchingBytes watch(carried);
+            try {
+                fs->read(back, 0);
+            } catch (const libapdu::IException&) {
+                refused = true;
+            }
+            found = watch.found();
+        }
+        EXPECT_TRUE(refused);
+        EXPECT_EQ(found, 0) << "refused read";
     }
 }
 
