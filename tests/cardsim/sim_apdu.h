@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,19 @@ private:
     const unsigned char* m_end;
     uint16_t m_code;
 };
+
+// A two-byte value, high byte first; any other length fails the command (6A80).
+inline uint16_t Be16Value(const Bytes& v) {
+    if (v.size() != 2) Fail(kSwWrongData);
+    return static_cast<uint16_t>((v[0] << 8) | v[1]);
+}
+
+// The value of an element the command must carry; without it the command fails (6A80).
+inline const Bytes& Need(const std::map<unsigned char, Bytes>& elements, unsigned char tag) {
+    auto it = elements.find(tag);
+    if (it == elements.end()) Fail(kSwWrongData);
+    return it->second;
+}
 
 inline void PutBe16(Bytes& out, uint16_t v) {
     out.push_back(static_cast<unsigned char>(v >> 8));

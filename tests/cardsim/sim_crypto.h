@@ -10,6 +10,7 @@
 #include <openssl/rand.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <vector>
 
 #include "sim_apdu.h"
@@ -139,6 +140,21 @@ inline Bytes Random(size_t n) {
     if (n && RAND_bytes(r.data(), static_cast<int>(n)) != 1) Fail(kSwNoPreciseDiagnosis);
     return r;
 }
+
+// A digest over the parts in order, for the answers a card computes from what it is sent.
+inline Bytes Digest(const EVP_MD* md, std::initializer_list<const Bytes*> parts) {
+    Bytes out(static_cast<size_t>(EVP_MD_size(md)));
+    unsigned int n = 0;
+    EVP_MD_CTX* c = EVP_MD_CTX_new();
+    bool ok = c && EVP_DigestInit_ex(c, md, nullptr) == 1;
+    for (const Bytes* p : parts) ok = ok && EVP_DigestUpdate(c, p->data(), p->size()) == 1;
+    ok = ok && EVP_DigestFinal_ex(c, out.data(), &n) == 1;
+    EVP_MD_CTX_free(c);
+    if (!ok) Fail(kSwNoPreciseDiagnosis);
+    return out;
+}
+
+inline Bytes Sha1(const Bytes& in) { return Digest(EVP_sha1(), {&in}); }
 
 // The card refuses keys and data that TDEA CBC cannot take.
 inline Bytes TdesCbc(const Bytes& key, const Bytes& in, const Bytes& iv, bool encrypt) {

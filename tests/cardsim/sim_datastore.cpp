@@ -79,9 +79,7 @@ Bytes SimDataStoreApplet::statusRecord() const {
 }
 
 Bytes SimDataStoreApplet::doVerify(SimReader& r) {
-    SimPlainPin& p = pinAt(r.u8());
-    const Bytes given = TakeLengthPrefixed(r, kSwBadPinLength);
-    kWords.answer(p.present(given));
+    kWords.verifyLengthPrefixed(pinAt(r.u8()), r);
     return Respond(kSwOk);
 }
 

@@ -131,9 +131,7 @@ Bytes SimGostApplet::statusRecord() const {
 }
 
 Bytes SimGostApplet::doVerify(SimReader& r) {
-    SimPlainPin& p = pinAt(r.u8());
-    const Bytes given = TakeLengthPrefixed(r, kSwBadPinLength);
-    kWords.answer(p.present(given));
+    kWords.verifyLengthPrefixed(pinAt(r.u8()), r);
     return Respond(kSwOk);
 }
 

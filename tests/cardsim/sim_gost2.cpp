@@ -1,10 +1,11 @@
 #include "sim_gost2.h"
 
 #include <openssl/evp.h>
-#include <openssl/rand.h>
 
 #include <algorithm>
 #include <cstdio>
+
+#include "sim_crypto.h"
 
 namespace cardsim {
 
@@ -20,20 +21,6 @@ const size_t kFreeFromEnd = 26, kSmStatusAt = 23, kSerialSize = 8;
 const size_t kNodeCost = 32;
 const size_t kMaxEnd = 0x7FEE;
 const unsigned char kFolderAccess = 0xB7;
-
-// A digest of the given length over the parts, for the answers the applet
-// computes from what it is sent.
-Bytes Digest(const EVP_MD* md, std::initializer_list<const Bytes*> parts) {
-    Bytes out(EVP_MD_size(md));
-    unsigned int n = 0;
-    EVP_MD_CTX* c = EVP_MD_CTX_new();
-    bool ok = c && EVP_DigestInit_ex(c, md, nullptr) == 1;
-    for (const Bytes* p : parts) ok = ok && EVP_DigestUpdate(c, p->data(), p->size()) == 1;
-    ok = ok && EVP_DigestFinal_ex(c, out.data(), &n) == 1;
-    EVP_MD_CTX_free(c);
-    if (!ok) Fail(kSwNoPreciseDiagnosis);
-    return out;
-}
 
 size_t Cost(const SimGost2Applet::Node& n) {
     size_t c = kNodeCost + n.contents.size();
@@ -202,9 +189,7 @@ Bytes SimGost2Applet::process(const SimApdu& a) {
     }
     if (a.ins == 0x4C) return doFiles(a);
     if (a.ins == 0x3E && a.p1 == 0xD0 && a.p2 == 0x00) {
-        Bytes out(32);
-        if (RAND_bytes(out.data(), 32) != 1) Fail(kSwNoPreciseDiagnosis);
-        return Respond(out);
+        return Respond(Random(32));
     }
     if (a.ins == 0x0A && a.p1 == 0x20 && a.p2 == 0x01) return doSetSmInfo(a, 0x02);
     if (a.ins == 0x3A && a.p1 == 0x30 && a.p2 == 0x01) return doSetSmInfo(a, 0x04);
@@ -284,8 +269,7 @@ Bytes SimGost2Applet::doSecureMessaging(const SimApdu& a) {
         if (r.u8() != 0x01) Fail(kSwBadParameter);
         const Bytes host = r.take(64);
         if (!r.empty()) Fail(kSwBadLength);
-        m_smChallenge.assign(32, 0);
-        if (RAND_bytes(m_smChallenge.data(), 32) != 1) Fail(kSwNoPreciseDiagnosis);
+        m_smChallenge = Random(32);
         return Respond(Digest(EVP_sha512(), {&index, &host, &m_smChallenge}));
     }
     if (a.p1 == 0x20 && a.p2 == 0x00) {
@@ -560,9 +544,7 @@ Bytes SimGost2Applet::doAgreement(const SimApdu& a) {
     Bytes shared;
     if (!EcShared(keyPair(id), peer, shared)) Fail(kSwBadParameter);
     shared.insert(shared.end(), ukm.begin(), ukm.end());
-    Bytes out(64);
-    EVP_Digest(shared.data(), shared.size(), out.data(), nullptr, EVP_sha512(), nullptr);
-    return Respond(out);
+    return Respond(Digest(EVP_sha512(), {&shared}));
 }
 
 }  // namespace cardsim

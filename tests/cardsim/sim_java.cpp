@@ -52,17 +52,6 @@ Bytes Fit(const Bytes& data, const SimApdu& a) {
     return Respond(data);
 }
 
-uint16_t Be16Value(const Bytes& v) {
-    if (v.size() != 2) Fail(kSwWrongData);
-    return static_cast<uint16_t>((v[0] << 8) | v[1]);
-}
-
-const Bytes& Need(const std::map<unsigned char, Bytes>& p, unsigned char tag) {
-    auto it = p.find(tag);
-    if (it == p.end()) Fail(kSwWrongData);
-    return it->second;
-}
-
 // Folders keep their write condition first; files read first, write second.
 unsigned char AccessAt(const Bytes& access, size_t i) {
     if (i < access.size()) return access[i];

@@ -51,17 +51,6 @@ Bytes Text(const char* s, size_t size) {
     return b;
 }
 
-uint16_t Fid(const Bytes& v) {
-    if (v.size() != 2) Fail(kSwWrongData);
-    return static_cast<uint16_t>((v[0] << 8) | v[1]);
-}
-
-const Bytes& Need(const std::map<unsigned char, Bytes>& p, unsigned char tag) {
-    auto it = p.find(tag);
-    if (it == p.end()) Fail(kSwWrongData);
-    return it->second;
-}
-
 // The start of both MAC inputs: the protected header, four zero bytes, 87 and its one-byte length.
 Bytes MacHead(const SimApdu& a, size_t valueSize) {
     Bytes m;
@@ -275,9 +264,9 @@ Bytes SimKiteApplet::doCreate(const SimApdu& a) {
     const Bytes& descriptor = Need(p, kTagDescriptor);
     if (descriptor.empty() || (descriptor[0] != kFile && descriptor[0] != kFolder)) Fail(kSwWrongData);
     const bool folder = descriptor[0] == kFolder;
-    const uint16_t fid = Fid(Need(p, kTagFid));
+    const uint16_t fid = Be16Value(Need(p, kTagFid));
     // Kite4 takes a file's size under its own tag and a folder's under the Kite tag.
-    const uint16_t size = Fid(Need(p, m_kite4 && !folder ? kTagSizeKite4 : kTagSizeKite));
+    const uint16_t size = Be16Value(Need(p, m_kite4 && !folder ? kTagSizeKite4 : kTagSizeKite));
     const Bytes& access = Need(p, kTagAccess);
     if (access.size() != (folder ? 8u : 7u)) Fail(kSwWrongData);
     checkAccess(parent.access.empty() ? 0x00 : parent.access[0]);
@@ -292,7 +281,7 @@ Bytes SimKiteApplet::doCreate(const SimApdu& a) {
 
 Bytes SimKiteApplet::doDelete(const SimApdu& a) {
     SimFile& parent = currentFolder();
-    const uint16_t fid = Fid(a.data);
+    const uint16_t fid = Be16Value(a.data);
     if (!parent.child(fid)) Fail(kSwNotFound);
     checkAccess(parent.access.empty() ? 0x00 : parent.access[0]);
     m_tree.remove(parent, fid);

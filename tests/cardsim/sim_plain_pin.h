@@ -47,6 +47,15 @@ struct SimPlainPin {
     }
 };
 
+// Reads "L P" from the command data: one length byte and that many PIN bytes,
+// which must end the data; a byte past them ends the command with `trailing`.
+inline Bytes TakeLengthPrefixed(SimReader& r, uint16_t trailing) {
+    const unsigned char n = r.u8();
+    Bytes pin = r.take(n);
+    if (!r.empty()) Fail(trailing);
+    return pin;
+}
+
 // The status words a family answers the outcomes of a presentation with.
 struct SimPinWords {
     uint16_t wrong, blocked, badLength;
@@ -65,6 +74,9 @@ struct SimPinWords {
         }
     }
 
+    // A VERIFY whose data goes on with "L P" (a byte past the PIN is a bad length).
+    void verifyLengthPrefixed(SimPlainPin& p, SimReader& r) const { answer(p.present(TakeLengthPrefixed(r, badLength))); }
+
     // A change of the PIN that the applets allow only in the session that
     // verified it; a blocked PIN stays blocked whatever the session.
     void changeVerified(SimPlainPin& p, const Bytes& fresh, uint16_t notVerified) const {
@@ -74,15 +86,6 @@ struct SimPinWords {
         p.value = fresh;
     }
 };
-
-// Reads "L P" from the command data: one length byte and that many PIN bytes,
-// which must end the data; a byte past them ends the command with `trailing`.
-inline Bytes TakeLengthPrefixed(SimReader& r, uint16_t trailing) {
-    const unsigned char n = r.u8();
-    Bytes pin = r.take(n);
-    if (!r.empty()) Fail(trailing);
-    return pin;
-}
 
 }  // namespace cardsim
 

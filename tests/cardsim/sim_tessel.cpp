@@ -1,12 +1,12 @@
 #include "sim_tessel.h"
 
 #include <openssl/bn.h>
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/rand.h>
 
 #include <algorithm>
 #include <cstdio>
+
+#include "sim_crypto.h"
 
 namespace cardsim {
 
@@ -32,7 +32,6 @@ enum : unsigned char {
     kTagFingers = 0xEA,
 };
 
-const uint16_t kSwSmObjects = 0x6988;
 const uint16_t kSwBlocked = 0x6983;
 const size_t kFingerSlots = 10;
 const size_t kNameSize = 16;
@@ -97,75 +96,7 @@ void PutBer(Bytes& out, unsigned char tag, const Bytes& value) {
     out.insert(out.end(), value.begin(), value.end());
 }
 
-uint16_t Be16(const Bytes& v) {
-    if (v.size() != 2) Fail(kSwWrongData);
-    return static_cast<uint16_t>((v[0] << 8) | v[1]);
-}
-
-// ---- the card's cryptography, on OpenSSL
-
-Bytes Random(size_t n) {
-    Bytes r(n);
-    if (n && RAND_bytes(r.data(), static_cast<int>(n)) != 1) Fail(kSwNoPreciseDiagnosis);
-    return r;
-}
-
-// TDEA with a 16-byte key (K1 K2 K1) or 8 bytes repeated (single DES), no padding.
-Bytes Tdes(const EVP_CIPHER* cipher, const Bytes& key, const Bytes& in, bool encrypt) {
-    const Bytes zero(8, 0);
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    Bytes out(in.size() + 8);
-    int n = 0, m = 0;
-    EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), zero.data(), encrypt ? 1 : 0);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_CipherUpdate(ctx, out.data(), &n, in.data(), static_cast<int>(in.size()));
-    EVP_CipherFinal_ex(ctx, out.data() + n, &m);
-    EVP_CIPHER_CTX_free(ctx);
-    out.resize(static_cast<size_t>(n + m));
-    return out;
-}
-
-Bytes Pad2(Bytes d) {
-    d.push_back(0x80);
-    while (d.size() % 8) d.push_back(0x00);
-    return d;
-}
-
-bool Unpad2(Bytes& d) {
-    while (!d.empty() && d.back() == 0x00) d.pop_back();
-    if (d.empty() || d.back() != 0x80) return false;
-    d.pop_back();
-    return true;
-}
-
-// Single DES under an 8-byte key, as TDEA with the key three times.
-Bytes Des(const Bytes& k8, const Bytes& block, bool encrypt) {
-    Bytes k = k8;
-    k.insert(k.end(), k8.begin(), k8.end());
-    return Tdes(EVP_des_ede_ecb(), k, block, encrypt);
-}
-
-// Retail MAC (single DES CBC under K1, last block D K2 then E K1), padding method 2.
-Bytes RetailMac(const Bytes& key, const Bytes& data) {
-    const Bytes k1(key.begin(), key.begin() + 8), k2(key.begin() + 8, key.begin() + 16);
-    const Bytes padded = Pad2(data);
-    Bytes h(8, 0);
-    for (size_t i = 0; i < padded.size(); i += 8) {
-        for (size_t j = 0; j < 8; ++j) h[j] ^= padded[i + j];
-        h = Des(k1, h, true);
-    }
-    return Des(k1, Des(k2, h, false), true);
-}
-
-Bytes Sha1(const Bytes& in) {
-    Bytes out(20);
-    EVP_Digest(in.data(), in.size(), out.data(), nullptr, EVP_sha1(), nullptr);
-    return out;
-}
-
-bool Same(const Bytes& a, const Bytes& b) {
-    return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
-}
+// ---- the card's big numbers, on OpenSSL
 
 struct Bn {
     BIGNUM* b = BN_new();
@@ -307,30 +238,28 @@ FidPath SimTesselApplet::pathOf(const SimTesselNode* n) const {
     return p;
 }
 
-SimTesselNode* SimTesselApplet::putDirectory(const FidPath& p, const Bytes& access, const Bytes& name) {
+SimTesselNode* SimTesselApplet::putNode(const FidPath& p, unsigned char fdb, const Bytes& access) {
     SimTesselNode* parent = find(FidPath(p.begin(), p.end() - 1));
     if (!parent || parent->child(p.back())) return nullptr;
     std::unique_ptr<SimTesselNode> n(new SimTesselNode);
     n->fid = p.back();
-    n->fdb = 0x38;
+    n->fdb = fdb;
     n->access = access;
-    n->name = name;
     n->parent = parent;
     parent->children.push_back(std::move(n));
     return parent->children.back().get();
 }
 
+SimTesselNode* SimTesselApplet::putDirectory(const FidPath& p, const Bytes& access, const Bytes& name) {
+    SimTesselNode* n = putNode(p, 0x38, access);
+    if (n) n->name = name;
+    return n;
+}
+
 SimTesselNode* SimTesselApplet::putFile(const FidPath& p, const Bytes& content, const Bytes& access) {
-    SimTesselNode* parent = find(FidPath(p.begin(), p.end() - 1));
-    if (!parent || parent->child(p.back())) return nullptr;
-    std::unique_ptr<SimTesselNode> n(new SimTesselNode);
-    n->fid = p.back();
-    n->fdb = 0x01;
-    n->access = access;
-    n->content = content;
-    n->parent = parent;
-    parent->children.push_back(std::move(n));
-    return parent->children.back().get();
+    SimTesselNode* n = putNode(p, 0x01, access);
+    if (n) n->content = content;
+    return n;
 }
 
 void SimTesselApplet::dumpNode(const SimTesselNode& n, int depth, std::string& out) const {
@@ -516,7 +445,7 @@ Bytes SimTesselApplet::doSelect(const SimApdu& a) {
         }
         target = find(p);
     } else if (a.p1 == 0x00) {
-        const uint16_t fid = Be16(a.data);
+        const uint16_t fid = Be16Value(a.data);
         target = fid == 0x3F00 ? m_root.get() : currentDirectory().child(fid);
     } else if (a.p1 == 0x04) {
         if (a.data.size() != kNameSize) Fail(kSwWrongLength);
@@ -538,11 +467,11 @@ Bytes SimTesselApplet::doCreate(const SimApdu& a) {
     const std::vector<Tlv> t = Template(a.data);
     const Bytes* fid = Find(t, kTagFid);
     if (!fid) Fail(kSwWrongData);
-    const uint16_t id = Be16(*fid);
+    const uint16_t id = Be16Value(*fid);
     if (id == 0x3F00 || id == 0x0000 || id == 0xFFFF) Fail(kSwWrongData);
     if (dir.child(id)) Fail(kSwFileExists);
     const Bytes* size = Find(t, kTagSize);
-    const size_t n = size ? Be16(*size) : 0;
+    const size_t n = size ? Be16Value(*size) : 0;
     if (n >= 0x8000) Fail(kSwWrongData);
     size_t used = 0;
     std::vector<const SimTesselNode*> walk = {m_root.get()};
@@ -723,14 +652,14 @@ Bytes SimTesselApplet::doResponseLogin(const SimApdu& a) {
     // decrypts, under the first as IV, to the challenge.
     Bytes key = Sha1(p.value);
     key.resize(16);
-    const Bytes plain = Tdes(EVP_des_ede_cbc(), key, a.data, false);
-    return checkPin(p, !p.value.empty() && Same(Bytes(plain.begin() + 8, plain.end()), challenge));
+    const Bytes plain = simcrypto::TdesCbc(key, a.data, Bytes(), false);
+    return checkPin(p, !p.value.empty() && SameBytes(Bytes(plain.begin() + 8, plain.end()), challenge));
 }
 
 Bytes SimTesselApplet::doVerify(const SimApdu& a, bool) {
     if (a.p1 != 0x00 || a.p2 != 0x00) Fail(kSwWrongP1P2);
     SimTesselPin& p = currentPin();
-    return checkPin(p, Same(a.data, p.value));
+    return checkPin(p, SameBytes(a.data, p.value));
 }
 
 Bytes SimTesselApplet::doLogout(const SimApdu& a) {
@@ -835,7 +764,7 @@ Bytes SimTesselApplet::doMatch(const SimApdu& a) {
     auto it = m_fingers.find((*finger)[0]);
     if (it == m_fingers.end()) Fail(kSwDataNotFound);
     if (m_bioTries == 0) Fail(kSwBlocked);
-    if (!Same(*data, it->second.first)) {
+    if (!SameBytes(*data, it->second.first)) {
         --m_bioTries;
         m_bioVerified = false;
         Fail(static_cast<uint16_t>(0x63C0 | m_bioTries));
@@ -852,7 +781,7 @@ Bytes SimTesselApplet::doTicketLogin(const SimApdu& a) {
     auto it = m_ticketKeys.find(keyId);
     if (it == m_ticketKeys.end()) Fail(kSwDataNotFound);
     const Bytes challenge = takeChallenge();
-    if (!Same(Tdes(EVP_des_ede_ecb(), it->second, challenge, true), cryptogram)) {
+    if (!SameBytes(simcrypto::TdesCbc(it->second, challenge, Bytes(), true), cryptogram)) {
         m_bioVerified = false;
         Fail(kSwSecurity);
     }
@@ -935,12 +864,12 @@ Bytes SimTesselApplet::doProtected(const SimApdu& a) {
                       static_cast<unsigned char>(l), 0x01};
     macInput.insert(macInput.end(), cryptogram.begin(), cryptogram.end());
     m_smCounters.push_back(counter);
-    if (!Same(RetailMac(m_macKey, macInput), mac)) {
+    if (!SameBytes(simcrypto::RetailMac(m_macKey, Pad2(macInput)), mac)) {
         m_smData.clear();
         m_nextCounter = 1;
         Fail(kSwSmObjects);
     }
-    Bytes plain = Tdes(EVP_des_ede_cbc(), m_encKey, cryptogram, false);
+    Bytes plain = simcrypto::TdesCbc(m_encKey, cryptogram, Bytes(), false);
     if (!Unpad2(plain)) Fail(kSwSmObjects);
     m_smData.insert(m_smData.end(), plain.begin(), plain.end());
     m_nextCounter = static_cast<unsigned char>(counter + 2);

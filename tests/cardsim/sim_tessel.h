@@ -149,6 +149,8 @@ private:
     Bytes checkPin(SimTesselPin& p, bool ok);
     SimTesselPin& currentPin();
     FidPath pathOf(const SimTesselNode* n) const;
+    // A new node under an existing parent; null when the parent is missing or the identifier taken.
+    SimTesselNode* putNode(const FidPath& p, unsigned char fdb, const Bytes& access);
     void dumpNode(const SimTesselNode& n, int depth, std::string& out) const;
 
     std::unique_ptr<SimTesselNode> m_root;

@@ -89,6 +89,11 @@ template <class Applet> void Facet(FuzzSender& card) {
             }
         }
     }
+    // The status families have no secure messaging and no chaining: both are refused.
+    const TBytes command = {0x00, 0x20, 0x00, 0x01, 0x00};
+    TBytes out;
+    Designed([&] { applet.pack()->sm(command, out); });
+    Designed([&] { applet.pack()->chain(command, out); });
 }
 
 }  // namespace

@@ -98,6 +98,14 @@ inline std::string Outcome(const std::function<void()>& call) {
     return "ok";
 }
 
+// The Tessel token's key and certificate folders, and a file in a folder.
+const libapdu::path kTesselKeyDir = {0x3F00, 0x3000, 0x3002};
+const libapdu::path kTesselCertDir = {0x3F00, 0x3000, 0x3001};
+inline libapdu::path At(libapdu::path dir, unsigned short fid) {
+    dir.push_back(fid);
+    return dir;
+}
+
 }  // namespace cry_test
 
 #endif

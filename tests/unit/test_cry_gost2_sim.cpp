@@ -8,6 +8,7 @@
 
 #include "appcry/cry_gost2.h"
 #include "cry_test_support.h"
+#include "sim_crypto.h"
 #include "sim_gost2.h"
 #include "sim_rsa.h"
 #include "sim_tokens.h"
@@ -19,13 +20,7 @@ using testing_card::Hex;
 
 namespace {
 
-TBytes Digest(const EVP_MD* md, const TBytes& data) {
-    TBytes out(EVP_MAX_MD_SIZE);
-    unsigned int n = 0;
-    EVP_Digest(data.data(), data.size(), out.data(), &n, md, nullptr);
-    out.resize(n);
-    return out;
-}
+TBytes Digest(const EVP_MD* md, const TBytes& data) { return cardsim::Digest(md, {&data}); }
 
 class CryGost2Sim : public ::testing::Test {
 protected:

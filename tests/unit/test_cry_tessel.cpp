@@ -21,14 +21,9 @@ using testing_card::ToHex;
 
 namespace {
 
-const path kKeyDir = {0x3F00, 0x3000, 0x3002};
-const path kCertDir = {0x3F00, 0x3000, 0x3001};
-
-path At(const path& dir, unsigned short fid) {
-    path p = dir;
-    p.push_back(fid);
-    return p;
-}
+const path& kKeyDir = cry_test::kTesselKeyDir;
+const path& kCertDir = cry_test::kTesselCertDir;
+using cry_test::At;
 
 // An attribute file: seven header bytes, then the records as given.
 TBytes Attributes(const TBytes& records) { return Concat(Hex("A0 A1 A2 A3 A4 A5 A6"), records); }

@@ -16,13 +16,9 @@ using testing_card::Hex;
 
 namespace {
 
-const path kKeyDir = {0x3F00, 0x3000, 0x3002};
-const path kCertDir = {0x3F00, 0x3000, 0x3001};
-path At(const path& dir, unsigned short fid) {
-    path p = dir;
-    p.push_back(fid);
-    return p;
-}
+const path& kKeyDir = cry_test::kTesselKeyDir;
+const path& kCertDir = cry_test::kTesselCertDir;
+using cry_test::At;
 
 class CryTesselSim : public ::testing::Test {
 protected:

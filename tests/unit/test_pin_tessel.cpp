@@ -3,10 +3,6 @@
 // plain logins, changes through secure messaging, logout, and login tickets.
 #include <gtest/gtest.h>
 
-#include <openssl/evp.h>
-
-#include <cstring>
-
 #include "applet_tessel.h"
 #include "apppin/pin_tessel.h"
 #include "raised.h"
@@ -40,8 +36,7 @@ struct RecordingPack : IAppPack {
 TBytes Decrypt(const TBytes& key16, const TBytes& in) { return testing_card::TdesCbc(key16, in, TBytes(), false); }
 
 TBytes Sha1Key(const TBytes& pin) {
-    TBytes h(20);
-    EVP_Digest(pin.data(), pin.size(), h.data(), nullptr, EVP_sha1(), nullptr);
+    TBytes h = cardsim::Sha1(pin);
     h.resize(16);
     return h;
 }

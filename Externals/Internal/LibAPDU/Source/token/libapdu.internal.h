@@ -151,8 +151,13 @@ void CheckSW(IApplet* applet, const TBytes& response);
 
 // Overwrites a buffer before it is released (keys, PINs, intermediate values).
 void SecureWipe(void* p, size_t n);
+// The whole allocation: a buffer shrunk on its way (a last piece, an answer
+// stripped of its status word) still holds the old bytes past its end.
 inline void SecureWipe(TBytes& b) {
+    const size_t n = b.size();
+    if (b.capacity() > n) b.resize(b.capacity());  // within the allocation: never moves
     if (!b.empty()) SecureWipe(b.data(), b.size());
+    b.resize(n);
 }
 
 // Wipes a buffer that may hold secrets (file contents, keys) on every way out of a scope.

@@ -20,7 +20,9 @@ const unsigned short kSwNoRoom = 0x6F00;  // create-record: no room for a copy b
 const unsigned short kSwNotFile = 0x6283, kSwOutOfFile = 0x6A84, kSwNoMemory = 0x6400, kSwExists = 0x6A89;
 
 TBytes Command(unsigned char op, const TBytes& data) {
-    TBytes c = {kCla, kIns, op, 0x00, static_cast<unsigned char>(data.size())};
+    TBytes c;
+    c.reserve(5 + data.size() + 1);
+    c.insert(c.end(), {kCla, kIns, op, 0x00, static_cast<unsigned char>(data.size())});
     c.insert(c.end(), data.begin(), data.end());
     c.push_back(0x00);
     return c;
@@ -98,11 +100,14 @@ void CFSDataStoreRecords::createRecord(unsigned short size) { applet->error()->r
 void CFSDataStoreRecords::writeRecord(unsigned short offset, const TBytes& data, size_t replySize) {
     // Lc is one byte and counts the offset and length too.
     if (data.size() + 4 > kMaxLc) raise(kSwBadArgument, __LINE__);
-    WipedImage body(0);
-    body.bytes = Words({offset, static_cast<unsigned short>(data.size())});
-    body.bytes.insert(body.bytes.end(), data.begin(), data.end());
+    // The command in one allocation: it carries the file's bytes.
     WipedImage command(0);
-    command.bytes = Command(kOpWrite, body.bytes);
+    command.bytes.reserve(5 + 4 + data.size() + 1);
+    command.bytes.insert(command.bytes.end(), {kCla, kIns, kOpWrite, 0x00, static_cast<unsigned char>(data.size() + 4)});
+    PutBE16(command.bytes, offset);
+    PutBE16(command.bytes, static_cast<unsigned short>(data.size()));
+    command.bytes.insert(command.bytes.end(), data.begin(), data.end());
+    command.bytes.push_back(0x00);
     TBytes reply(replySize, 0);
     applet->sender()->send(command.bytes, reply);
     checkSW(reply);

@@ -42,7 +42,12 @@ CFSGost::~CFSGost() = default;
 TBytes CFSGost::send(const TBytes& command, size_t replySize) {
     TBytes reply(replySize, 0);
     applet->sender()->send(command, reply);
-    checkSW(reply);
+    try {
+        checkSW(reply);
+    } catch (...) {
+        SecureWipe(reply);  // a refusal may still carry a protected file's bytes
+        throw;
+    }
     return reply;
 }
 

@@ -114,7 +114,12 @@ TBytes CFSTessel::NameOf(const path& p) {
 TBytes CFSTessel::exchange(const TBytes& command, size_t replySize) {
     TBytes response(replySize, 0);
     applet->sender()->send(command, response);
-    checkSW(response);
+    try {
+        checkSW(response);
+    } catch (...) {
+        SecureWipe(response);  // a refusal may still carry data
+        throw;
+    }
     return response;
 }
 
@@ -453,31 +458,27 @@ void CFSTessel::read_bit(TBytes& piece, unsigned short offset) {
     TBytes command = {0x00, 0xB0};
     PutBE16(command, offset);
     command.push_back(static_cast<unsigned char>(n));
+    // File bytes may be protected ones: the answer is wiped on every path and
+    // copied into the caller's piece in place.
     TBytes response = exchange(command, n + 2);
-    // File bytes may be protected ones: the answer buffer does not outlive the copy.
-    if (response.size() != n + 2) {
-        SecureWipe(response);
-        LIBAPDU_RAISE(kSwBadPieceSize);
-    }
-    piece = CByteReader(response).take(n);
-    SecureWipe(response);
+    ScopedWipe wipeResponse{response};
+    if (response.size() != n + 2) LIBAPDU_RAISE(kSwBadPieceSize);
+    std::copy(response.begin(), response.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
 }
 
 void CFSTessel::write_bit(const TBytes& piece, unsigned short offset) {
     const size_t n = piece.size();
     if (n > kPieceSize) LIBAPDU_RAISE(kSwBadArgument);
     if (offset > m_info.size || offset + n > m_info.size) LIBAPDU_RAISE(0x6A84);
-    TBytes command = {0x00, 0xD6};
+    // One allocation, wiped on every path: the command carries the file's bytes.
+    TBytes command;
+    command.reserve(5 + n);
+    ScopedWipe wipeCommand{command};
+    command.insert(command.end(), {0x00, 0xD6});
     PutBE16(command, offset);
     command.push_back(static_cast<unsigned char>(n));
     command.insert(command.end(), piece.begin(), piece.end());
-    try {
-        exchange(command, kShortReply);
-    } catch (...) {
-        SecureWipe(command);
-        throw;
-    }
-    SecureWipe(command);
+    exchange(command, kShortReply);
 }
 
 }  // namespace libapdu

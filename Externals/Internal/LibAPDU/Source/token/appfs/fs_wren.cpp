@@ -1,5 +1,7 @@
 #include "fs_wren.h"
 
+#include <algorithm>
+
 namespace libapdu {
 
 namespace {
@@ -40,7 +42,12 @@ TBytes CFSWren::exchange(const TBytes& command, size_t replySize, unsigned short
     IAppError* e = applet->error();
     unsigned short sw = e->extractSW(reply);
     if (from && sw == from) sw = to;
-    e->raiseSW(sw);
+    try {
+        e->raiseSW(sw);
+    } catch (...) {
+        SecureWipe(reply);  // a refusal may still carry data
+        throw;
+    }
     return reply;
 }
 
@@ -103,28 +110,27 @@ void CFSWren::read_bit(TBytes& piece, unsigned short offset) {
     PutLE16(c, offset);
     PutLE16(c, static_cast<unsigned short>(n));
     c.push_back(0x00);
+    // The file may be a protected one: the answer is wiped on every path and
+    // copied into the caller's piece in place.
     TBytes reply = exchange(c, n + 2);
-    const bool whole = reply.size() == n + 2;
-    if (whole) piece = CByteReader(reply).take(n);
-    SecureWipe(reply);  // the file may be a protected one
-    if (!whole) LIBAPDU_RAISE(kSwBadPieceSize);
+    ScopedWipe wipeReply{reply};
+    if (reply.size() != n + 2) LIBAPDU_RAISE(kSwBadPieceSize);
+    std::copy(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
 }
 
 void CFSWren::write_bit(const TBytes& piece, unsigned short offset) {
     const size_t n = piece.size();
     if (offset > m_current.size || offset + n > m_current.size) LIBAPDU_RAISE(kSwOutOfFile);
     if (n + 4 > kMaxLc) LIBAPDU_RAISE(kSwBadArgument);
-    TBytes c = {0x00, 0xD0, 0x00, 0x00, static_cast<unsigned char>(n + 4)};
+    // One allocation, wiped on every path: the command carries the file's bytes.
+    TBytes c;
+    c.reserve(9 + n);
+    ScopedWipe wipeCommand{c};
+    c.insert(c.end(), {0x00, 0xD0, 0x00, 0x00, static_cast<unsigned char>(n + 4)});
     PutLE16(c, offset);
     PutLE16(c, static_cast<unsigned short>(n));
     c.insert(c.end(), piece.begin(), piece.end());
-    try {
-        exchange(c, 2);
-    } catch (...) {
-        SecureWipe(c);
-        throw;
-    }
-    SecureWipe(c);
+    exchange(c, 2);
 }
 
 }  // namespace libapdu

@@ -1,5 +1,7 @@
 #include "apppack/pack_tessel.h"
 
+#include <algorithm>
+
 #include "appfs/fs_common.h"
 #include "apppin/pin_common.h"
 #include "crypto/crypto.h"
@@ -55,17 +57,30 @@ CPackTessel::CPackTessel(IApplet* owner) : CPackCommon(owner) {}
 CPackTessel::~CPackTessel() = default;
 
 void CPackTessel::exchange(const TBytes& piece, TBytes& output, unsigned char& sw1, unsigned char& sw2) {
-    TBytes command = piece;
+    // Pieces and answers may carry secrets (a PIN, a deciphered key): the piece is
+    // sent as it is, every answer is wiped, and the output grows without leaving
+    // an unwiped copy behind.
+    const TBytes* command = &piece;
+    TBytes getResponse;
     for (size_t round = 0;; ++round) {
         TBytes answer(kPieceAnswer, 0);
-        owner()->sender()->send(command, answer);
+        ScopedWipe wipeAnswer{answer};
+        owner()->sender()->send(*command, answer);
         const size_t n = ResponseDataSize(answer);
         if (output.size() + n > kMaxAnswer) LIBAPDU_RAISE(kSwBadAnswer);
+        if (output.size() + n > output.capacity()) {
+            TBytes grown;
+            grown.reserve(std::max(output.size() + n, 2 * output.capacity()));
+            grown.assign(output.begin(), output.end());
+            SecureWipe(output);
+            output.swap(grown);
+        }
         output.insert(output.end(), answer.begin(), answer.begin() + static_cast<std::ptrdiff_t>(n));
         if (answer.size() >= 2 && (answer[n] == 0x61 || answer[n] == 0x6D)) {
             // A card that keeps asking for more is not answering.
             if (round + 1 >= kMaxRounds) LIBAPDU_RAISE(kSwBadAnswer);
-            command = {0x00, 0xC0, 0x00, 0x00, answer[n + 1]};
+            getResponse = {0x00, 0xC0, 0x00, 0x00, answer[n + 1]};
+            command = &getResponse;
             continue;
         }
         checkSW(answer);
@@ -76,32 +91,35 @@ void CPackTessel::exchange(const TBytes& piece, TBytes& output, unsigned char& s
 }
 
 void CPackTessel::chain(const TBytes& command, TBytes& output) {
-    TBytes header, data;
+    TBytes header;
+    CSecretBytes data;
     unsigned short le = 0;
-    parse_capdu(command, header, data, le);
+    parse_capdu(command, header, data.get(), le);
     output.clear();
 
     unsigned char sw1 = 0, sw2 = 0;
-    if (data.empty()) {
+    const TBytes& d = data.get();
+    if (d.empty()) {
         exchange(command, output, sw1, sw2);
     } else {
+        // One buffer for every piece, wiped on every path.
         TBytes piece;
-        for (size_t at = 0; at < data.size();) {
-            const size_t rest = data.size() - at;
+        piece.reserve(header.size() + 1 + std::min(d.size(), kPieceSize) + 1);
+        ScopedWipe wipePiece{piece};
+        for (size_t at = 0; at < d.size();) {
+            const size_t rest = d.size() - at;
             const bool more = rest > kPieceSize;
             const size_t n = more ? kPieceSize : rest;
             piece.assign(header.begin(), header.end());
             if (more) piece[0] |= kClaChained;
             piece.push_back(static_cast<unsigned char>(n));
-            piece.insert(piece.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
-                         data.begin() + static_cast<std::ptrdiff_t>(at + n));
+            piece.insert(piece.end(), d.begin() + static_cast<std::ptrdiff_t>(at),
+                         d.begin() + static_cast<std::ptrdiff_t>(at + n));
             if (!more) piece.push_back(0x00);
             exchange(piece, output, sw1, sw2);
             at += n;
         }
-        SecureWipe(piece);
     }
-    SecureWipe(data);
     output.push_back(sw1);
     output.push_back(sw2);
 }
