@@ -212,7 +212,8 @@ void CFSKite::read_bit(TBytes& piece, unsigned short offset) {
     TBytes command = {0x00, 0xB0};
     PutBE16(command, offset);
     command.push_back(static_cast<unsigned char>(n));
-    const TBytes response = Exchange(applet, command, n + 2);
+    TBytes response = Exchange(applet, command, n + 2);
+    ScopedWipe wipeResponse{response};  // the file may be a protected one
     checkSW(response);
     if (response.size() != n + 2) LIBAPDU_RAISE(kSwBadPieceSize);
     piece = CByteReader(response).take(n);
@@ -226,6 +227,7 @@ void CFSKite::write_bit(const TBytes& piece, unsigned short offset) {
     TBytes command = {0x00, 0xD6};
     PutBE16(command, offset);
     command.push_back(static_cast<unsigned char>(n));
+    ScopedWipe wipeCommand{command};
     command.insert(command.end(), piece.begin(), piece.end());
     checkSW(Exchange(applet, command, kShortReply));
 }
