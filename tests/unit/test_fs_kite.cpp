@@ -169,7 +169,8 @@ TEST(KiteFsList, RepliesAreReadInsideTheirElements) {
     k.sender.expect("80 16 00 00 00", "6F 04 86 02 00 01 6F 08 86 02 00 02 90 00");
     // An 86 running past its 6F is skipped with that 6F.
     k.sender.expect("80 16 00 01 00", "6F 04 86 06 00 09 6F 03 86 01 07 90 00");
-    k.sender.expect("80 16 00 02 00", "90 00");
+    // An empty 86 names nothing: a page of them adds nothing and ends the list.
+    k.sender.expect("80 16 00 02 00", "6F 02 86 00 6F 02 86 00 90 00");
     EXPECT_EQ(k.fs->list(2), (std::vector<unsigned short>{0x0001, 0x0007}));
 }
 

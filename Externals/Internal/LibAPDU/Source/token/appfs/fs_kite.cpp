@@ -157,8 +157,10 @@ std::vector<unsigned short> CFSKite::list(unsigned char type) {
         CByteReader r = ReplyData(response);
         unsigned char tag = 0;
         CByteReader element(nullptr, 0), fid(nullptr, 0);
+        // An empty 86 names no file: it is skipped like a missing one.
         while (r.nextEscapedElement(tag, element))
-            if (tag == kTagFci && element.findEscapedElement(kTagAccess, fid)) ids.push_back(LeadingBE(fid));
+            if (tag == kTagFci && element.findEscapedElement(kTagAccess, fid) && !fid.empty())
+                ids.push_back(LeadingBE(fid));
         if (ids.size() == before || ids.size() > kMaxListed) break;
     }
     return ids;

@@ -238,7 +238,8 @@ void CPinKite::change(const TBytes& newPin) {
     owner()->fs()->select(m_df);
     CPinCommand command(0x00, 0x24, 0x01, admin ? 0x85 : static_cast<unsigned char>((m_reference & 0xFF) | 0x80));
     command.bytes(key.get());
-    judge(statusOf(transmit(command.build())));
+    const CSecretBytes apdu(command.build());
+    judge(statusOf(transmit(apdu.get())));
 }
 
 void CPinKite::unblock(const TBytes& newPin) {
@@ -282,8 +283,9 @@ int CPinKite::encoding() { return kPinEncodingUtf8; }
 void CPinKite4::FipsFinChange(unsigned char reference, const TBytes& key, unsigned char mode) {
     CPinCommand command(0x90, 0x24, mode == 0 ? 0x00 : 0x10, static_cast<unsigned char>(reference | 0x80));
     command.bytes(key);
+    const CSecretBytes apdu(command.build());
     CSecretBytes answer;
-    owner()->pack()->sm(command.build(), answer.get());
+    owner()->pack()->sm(apdu.get(), answer.get());
     judge(statusOf(answer.get()));
 }
 
@@ -307,7 +309,8 @@ void CPinKite4::change(const TBytes& newPin) {
     // The card takes the new key for the user reference, whatever designator is selected.
     CPinCommand command(0x90, 0x24, 0x00, 0x81);
     command.bytes(key.get());
-    judge(statusOf(transmit(command.build())));
+    const CSecretBytes apdu(command.build());
+    judge(statusOf(transmit(apdu.get())));
 }
 
 void CPinKite4::changeFips(const TBytes& newPin) {
