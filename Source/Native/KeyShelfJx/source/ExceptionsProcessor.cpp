@@ -10,17 +10,25 @@ namespace APDUSupport {
 namespace {
 const char kUnknownError[] = "Unknown error";
 
-// Throws a new exception of the class; false when the class could not be had (its
-// own failure is then cleared, so the caller may throw another).
+// Throws a new exception of the class; false when the class could not be had, or
+// cannot be thrown with a message (its own failure is then cleared, so the caller
+// may throw another). The class the caller's class path offers under the name may
+// be no Throwable, or lack the (String) constructor: ThrowNew would then leave a
+// NoSuchMethodError in place of the failure, or abort the JVM.
 bool Throw(JNIEnv* env, const char* className, const char* message) {
     jclass cls = env->FindClass(className);
     if (!cls) {
         env->ExceptionClear();
         return false;
     }
-    env->ThrowNew(cls, message);
+    jclass throwable = env->FindClass("java/lang/Throwable");
+    const bool usable = throwable && env->IsAssignableFrom(cls, throwable) &&
+                        env->GetMethodID(cls, "<init>", "(Ljava/lang/String;)V") != nullptr;
+    env->ExceptionClear();  // NoSuchMethodError of a class without the constructor
+    if (throwable) env->DeleteLocalRef(throwable);
+    if (usable) env->ThrowNew(cls, message);
     env->DeleteLocalRef(cls);
-    return true;
+    return usable;
 }
 }  // namespace
 

@@ -46,7 +46,11 @@ Z6EZSender::Z6EZSender(JNIEnv* env, jobject card) : m_env(env), m_card(card) {
     if (!env || !card) libapdu::ExternalRaise(0xFFFF, kSource, __LINE__);
     CLocalFrame frame(env, 8);
     if (!frame.ok()) Unusable(env, __LINE__);
-    env->GetJavaVM(&m_vm);
+    // The destructor reaches the JVM through it: never left holding what a failed call wrote.
+    if (env->GetJavaVM(&m_vm) != JNI_OK || !m_vm) {
+        m_vm = nullptr;
+        Unusable(env, __LINE__);
+    }
 
     m_getCardChannelMethodID =
         DeclaredMethod(env, "javax/smartcardio/Card", "getBasicChannel", "()Ljavax/smartcardio/CardChannel;");

@@ -37,22 +37,13 @@ path Child(path p, unsigned short fid) {
 // ---------------------------------------------------------------- TLV walk
 
 TBytes JavaCryTlvValue(const TBytes& data, size_t tail, unsigned char tag) {
-    const size_t n = data.size();
-    size_t pos = 0;
-    while (pos < n && n - pos > tail) {
-        const unsigned char t = data[pos++];
-        if (t == 0x00 || t == 0xFF || pos >= n) throw 0;
-        size_t length = data[pos++];
-        if (length == kLengthEscape) {
-            if (n - pos < 2) throw 0;
-            length = (static_cast<size_t>(data[pos]) << 8) | data[pos + 1];
-            pos += 2;
-        }
-        if (length > n - pos) throw 0;
-        if (t == tag)
-            return TBytes(data.begin() + static_cast<std::ptrdiff_t>(pos),
-                          data.begin() + static_cast<std::ptrdiff_t>(pos + length));
-        pos += length;
+    CByteReader r(data);
+    unsigned char t = 0;
+    CByteReader value(nullptr, 0);
+    while (r.remaining() > tail) {
+        // A 00 or FF tag, or a length or value past the data, ends the list malformed.
+        if (!r.nextEscapedElement(t, value)) throw 0;
+        if (t == tag) return value.take(value.remaining());
     }
     throw 0;
 }
