@@ -179,6 +179,49 @@ TEST_F(FsTessel, ThirdKindFilesCarryTheUserPinAndLandInTheirDirectory) {
     fs->create(0x0102, CFileInfo(4, 0x100, 0, 0));
 }
 
+// Wherever the directory was selected from, the third kind of file lands in it;
+// a directory whose place on the card is not known is refused before anything moves.
+TEST(FsTesselThirdKind, TheDirectoryIsSelectedAgainWhereverItWasSelectedFrom) {
+    const char kReadDesignator[] = "80 A4 08 0C 06 3F 00 30 00 30 02";
+    const char kCreate[] = "00 E0 08 00 26 62 24 8A 01 04 83 02 01 01 80 02 01 00 86 0E 00 00 00 FF 00 FF 00 24 00 24 "
+                           "00 00 00 24 85 05 05 0C 20 00 A3 71 00";
+    {
+        // By name: the named directory's real path.
+        ScriptedSender card;
+        CAppletTessel applet{&card};
+        card.expect(kSelectContainer, kDirectoryFcp);
+        card.expect("80 A4 04 0C 10 0E E0 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 09 90 00");
+        applet.fs()->selectByName({0xE00E});
+        card.expect(kReadDesignator, "62 04 86 02 00 24 90 00");
+        card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 09 00", kDirectoryFcp);
+        card.expect(kCreate, "90 00", 2);
+        applet.fs()->create(0x0101, CFileInfo(4, 0x100, 0, 0));
+        EXPECT_EQ(card.pending(), 0u);
+    }
+    {
+        // By identifier below a directory selected by path.
+        ScriptedSender card;
+        CAppletTessel applet{&card};
+        card.expect("80 A4 08 0C 04 3F 00 30 00 00", kDirectoryFcp);
+        applet.fs()->select({0x3F00, 0x3000});
+        card.expect("80 A4 00 0C 02 30 01 00", kDirectoryFcp);
+        applet.fs()->selectByFID(0x3001);
+        card.expect(kReadDesignator, "62 04 86 02 00 24 90 00");
+        card.expect("80 A4 08 0C 06 3F 00 30 00 30 01 00", kDirectoryFcp);
+        card.expect(kCreate, "90 00", 2);
+        applet.fs()->create(0x0101, CFileInfo(4, 0x100, 0, 0));
+        EXPECT_EQ(card.pending(), 0u);
+    }
+    {
+        // Nothing selected yet: no place to come back to.
+        ScriptedSender card;
+        CAppletTessel applet{&card};
+        EXPECT_EQ(CodeOf([&] { static_cast<CFSTessel*>(applet.fs())->createSimple(0x0101, CFileInfo(4, 0x100, 0, 0)); }),
+                  0x6900);
+        EXPECT_EQ(card.pending(), 0u);
+    }
+}
+
 TEST_F(FsTessel, CreateRefusesBeforeSending) {
     card.expect("80 A4 08 0C 04 3F 00 30 00 00", kDirectoryFcp);
     fs->select({0x3F00, 0x3000});

@@ -185,7 +185,11 @@ void CFSTessel::selectByFID(unsigned short fid) {
     PutBE16(command, fid);
     command.push_back(0x00);
     const TBytes response = exchange(command, kSelectReply);
-    m_cardPath.clear();
+    // A child of a directory whose place is known is known too.
+    if (m_info.type == 2 && !m_cardPath.empty())
+        m_cardPath.push_back(fid);
+    else
+        m_cardPath.clear();
     interpret(response, false);
 }
 
@@ -209,6 +213,7 @@ void CFSTessel::selectByName(path p) {
     TBytes v;
     if (!FcpValue(response, kTagFid, v)) LIBAPDU_RAISE(kSwBadAnswer);
     m_real.push_back(static_cast<unsigned short>(Leading(v) & 0xFFFF));
+    m_cardPath = m_real;
 }
 
 void CFSTessel::select(path p) {
@@ -276,8 +281,11 @@ void CFSTessel::createSimple(unsigned short fid, CFileInfo info) {
         IAppPin* pins = applet->pin();
         const CPinTessel* tessel = dynamic_cast<const CPinTessel*>(pins);
         const bool known = tessel && tessel->designatorsRead();
+        // Reading the designator moves the card; a directory whose place is not
+        // known could not be selected again, and the file would land elsewhere.
+        if (!known && m_cardPath.empty()) LIBAPDU_RAISE(kSwRefused);
         const unsigned char pin = static_cast<unsigned char>(PinExtractAccess(pins->pathUser()) & 0xFF);
-        if (!known && !m_cardPath.empty()) selectSimple(m_cardPath);
+        if (!known) selectSimple(m_cardPath);
         command = {0x00, 0xE0, kFdbThird, 0x00, 0x26, 0x62, 0x24, 0x8A, 0x01, 0x04, 0x83, 0x02, fh, fl,
                    0x80, 0x02, sh,   sl,   0x86, 0x0E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0xFF, 0x00, pin,
                    0x00, pin,  0x00, 0x00, 0x00, pin,  0x85, 0x05, 0x05, 0x0C, 0x20, 0x00, 0xA3, 0x71, 0x00};
