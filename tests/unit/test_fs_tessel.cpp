@@ -332,6 +332,17 @@ TEST_F(FsTessel, RemoveDeletesFilesAndRealDirectoriesAsTheyStand) {
     fs->select({0x3F00, 0x3005});
     card.expect("00 E4 00 00", "90 00", 2);
     fs->remove();
+
+    // A file of the third kind inside a logical directory is deleted itself,
+    // not taken for a logical directory of that name (which would delete nothing).
+    card.expect(kSelectContainer, kDirectoryFcp);
+    card.expect("80 A4 04 0C 10 0E E0 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "6A 82");
+    card.expect("80 A4 04 0C 10 0E E0 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 02 90 00");
+    card.expect("80 A4 08 0C 0C 3F 00 30 00 30 02 50 00 00 02 00 01 00", "62 07 87 01 08 80 02 01 00 90 00");
+    fs->select({0xE00E, 0x0001});
+    EXPECT_EQ(fs->info().type, 4);
+    card.expect("00 E4 00 00", "90 00", 2);
+    fs->remove();
 }
 
 TEST_F(FsTessel, TransfersStayInsideTheFile) {

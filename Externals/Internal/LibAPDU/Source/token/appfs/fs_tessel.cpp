@@ -432,7 +432,9 @@ void CFSTessel::removeSimple() {
 }
 
 void CFSTessel::remove() {
-    if (m_info.type == 1 || (m_real == m_logical && m_real != m_container) || m_logical == m_named) {
+    // Files of either kind are deleted themselves; only directories may stand
+    // for a logical directory.
+    if (m_info.type == 1 || m_info.type == 4 || (m_real == m_logical && m_real != m_container) || m_logical == m_named) {
         removeSimple();
         return;
     }
