@@ -323,6 +323,25 @@ TEST_F(FsTessel, RemoveJudgesEachDirectoryByItsOwnName) {
     fs->remove();
 }
 
+// A logical listing leaves the card on the container; the directory to delete is
+// selected again, or the delete would take the container and every directory in it.
+TEST_F(FsTessel, RemoveAfterALogicalListingDeletesTheDirectoryNotTheContainer) {
+    const char kNamedFcp[] = "62 15 87 01 38 84 10 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 90 00";
+    card.expect(kSelectContainer, kDirectoryFcp);
+    card.expect("80 A4 04 0C 10 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 01 90 00");
+    card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 01 00", kNamedFcp);
+    fs->select({0xE00E, 0x0B00});
+    card.expect(kSelectContainer, kDirectoryFcp);
+    card.expect("80 30 38 00 00",
+                "D2 12 00 02 0E E0 00 0B 1A 00 00 00 00 00 00 00 00 00 00 00 "
+                "D2 12 00 01 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 90 00");
+    EXPECT_EQ(fs->list(2), (std::vector<unsigned short>{0x001A}));
+
+    card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 01 00", kNamedFcp);
+    card.expect("00 E4 01 00", "90 00", 2);
+    fs->remove();
+}
+
 TEST_F(FsTessel, RemoveDeletesFilesAndRealDirectoriesAsTheyStand) {
     card.expect("80 A4 08 0C 06 3F 00 30 00 30 01 00", kDirectoryFcp);
     fs->select({0x3F00, 0x3000, 0x3001});

@@ -435,6 +435,9 @@ void CFSTessel::remove() {
     // Files of either kind are deleted themselves; only directories may stand
     // for a logical directory.
     if (m_info.type == 1 || m_info.type == 4 || (m_real == m_logical && m_real != m_container) || m_logical == m_named) {
+        // A logical listing leaves the card on the container: the delete acts on
+        // the card's selection, so the file itself is selected again first.
+        if (m_cardPath == m_container && !m_real.empty() && m_real != m_container) selectSimple(m_real);
         removeSimple();
         return;
     }
