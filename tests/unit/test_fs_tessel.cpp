@@ -323,9 +323,10 @@ TEST_F(FsTessel, RemoveJudgesEachDirectoryByItsOwnName) {
     fs->remove();
 }
 
-// A logical listing leaves the card on the container; the directory to delete is
-// selected again, or the delete would take the container and every directory in it.
-TEST_F(FsTessel, RemoveAfterALogicalListingDeletesTheDirectoryNotTheContainer) {
+// A logical listing leaves the card on the container; the directory is selected
+// again before a create or a delete, or the file would land in the container and
+// the delete would take the container and every directory in it.
+TEST_F(FsTessel, AfterALogicalListingCreateAndRemoveActOnTheDirectoryNotTheContainer) {
     const char kNamedFcp[] = "62 15 87 01 38 84 10 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 90 00";
     card.expect(kSelectContainer, kDirectoryFcp);
     card.expect("80 A4 04 0C 10 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 01 90 00");
@@ -337,6 +338,17 @@ TEST_F(FsTessel, RemoveAfterALogicalListingDeletesTheDirectoryNotTheContainer) {
                 "D2 12 00 01 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 90 00");
     EXPECT_EQ(fs->list(2), (std::vector<unsigned short>{0x001A}));
 
+    // A file made there lands in the directory, not in the container.
+    card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 01 00", kNamedFcp);
+    card.expect("00 E0 01 00 18 62 81 15 8A 01 04 83 02 00 07 80 02 00 10 86 08 00 00 00 02 00 02 00 02", "90 00", 2);
+    fs->create(0x0007, CFileInfo(1, 0x10, 0, 2));
+    // Once the card is back on the directory, nothing is selected again.
+    card.expect("00 E0 01 00 18 62 81 15 8A 01 04 83 02 00 08 80 02 00 10 86 08 00 00 00 02 00 02 00 02", "90 00", 2);
+    fs->create(0x0008, CFileInfo(1, 0x10, 0, 2));
+
+    card.expect(kSelectContainer, kDirectoryFcp);
+    card.expect("80 30 38 00 00", "D2 12 00 01 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 90 00");
+    EXPECT_TRUE(fs->list(2).empty());
     card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 01 00", kNamedFcp);
     card.expect("00 E4 01 00", "90 00", 2);
     fs->remove();

@@ -318,6 +318,7 @@ void CFSTessel::create(unsigned short fid, CFileInfo info) {
     const bool flatten =
         info.type == 2 ? (m_real != m_logical || m_real == m_container) : m_real == m_container;
     if (!flatten) {
+        reselectAfterListing();
         createSimple(fid, info);
         return;
     }
@@ -427,6 +428,10 @@ std::vector<unsigned short> CFSTessel::list(unsigned char type) {
     return ids;
 }
 
+void CFSTessel::reselectAfterListing() {
+    if (m_cardPath == m_container && !m_real.empty() && m_real != m_container) selectSimple(m_real);
+}
+
 void CFSTessel::removeSimple() {
     exchange(TBytes{0x00, 0xE4, static_cast<unsigned char>(m_info.type == 2 ? 0x01 : 0x00), 0x00}, kShortReply);
 }
@@ -435,9 +440,7 @@ void CFSTessel::remove() {
     // Files of either kind are deleted themselves; only directories may stand
     // for a logical directory.
     if (m_info.type == 1 || m_info.type == 4 || (m_real == m_logical && m_real != m_container) || m_logical == m_named) {
-        // A logical listing leaves the card on the container: the delete acts on
-        // the card's selection, so the file itself is selected again first.
-        if (m_cardPath == m_container && !m_real.empty() && m_real != m_container) selectSimple(m_real);
+        reselectAfterListing();
         removeSimple();
         return;
     }
