@@ -3,6 +3,10 @@
 // directories, and the access lists rewritten to the token's login type.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include "applet_tessel.h"
 #include "appfs/fs_tessel.h"
 #include "raised.h"
@@ -22,6 +26,13 @@ class FsTessel : public ::testing::Test {
 protected:
     void TearDown() override { EXPECT_EQ(card.pending(), 0u) << "scripted commands left unsent"; }
     CFSTessel& tessel() { return *static_cast<CFSTessel*>(fs); }
+    // Selects E00E/0B00, found by name as the container's directory 0001.
+    void selectLogicalDirectory(const char* fcp) {
+        card.expect(kSelectContainer, kDirectoryFcp);
+        card.expect("80 A4 04 0C 10 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 01 90 00");
+        card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 01 00", fcp);
+        fs->select({0xE00E, 0x0B00});
+    }
 
     ScriptedSender card;
     CAppletTessel applet{&card};
@@ -182,33 +193,37 @@ TEST_F(FsTessel, ThirdKindFilesCarryTheUserPinAndLandInTheirDirectory) {
 // Wherever the directory was selected from, the third kind of file lands in it;
 // a directory whose place on the card is not known is refused before anything moves.
 TEST(FsTesselThirdKind, TheDirectoryIsSelectedAgainWhereverItWasSelectedFrom) {
-    const char kReadDesignator[] = "80 A4 08 0C 06 3F 00 30 00 30 02";
-    const char kCreate[] = "00 E0 08 00 26 62 24 8A 01 04 83 02 01 01 80 02 01 00 86 0E 00 00 00 FF 00 FF 00 24 00 24 "
-                           "00 00 00 24 85 05 05 0C 20 00 A3 71 00";
-    {
-        // By name: the named directory's real path.
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> selection;  // command, answer
+        std::function<void(IAppFS*)> select;
+        const char* selectAgain;
+    };
+    const Case cases[] = {
+        {"by name: the named directory's real path",
+         {{kSelectContainer, kDirectoryFcp},
+          {"80 A4 04 0C 10 0E E0 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 09 90 00"}},
+         [](IAppFS* f) { f->selectByName({0xE00E}); },
+         "80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 09 00"},
+        {"by identifier below a directory selected by path",
+         {{"80 A4 08 0C 04 3F 00 30 00 00", kDirectoryFcp}, {"80 A4 00 0C 02 30 01 00", kDirectoryFcp}},
+         [](IAppFS* f) {
+             f->select({0x3F00, 0x3000});
+             f->selectByFID(0x3001);
+         },
+         "80 A4 08 0C 06 3F 00 30 00 30 01 00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         ScriptedSender card;
         CAppletTessel applet{&card};
-        card.expect(kSelectContainer, kDirectoryFcp);
-        card.expect("80 A4 04 0C 10 0E E0 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 09 90 00");
-        applet.fs()->selectByName({0xE00E});
-        card.expect(kReadDesignator, "62 04 86 02 00 24 90 00");
-        card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 09 00", kDirectoryFcp);
-        card.expect(kCreate, "90 00", 2);
-        applet.fs()->create(0x0101, CFileInfo(4, 0x100, 0, 0));
-        EXPECT_EQ(card.pending(), 0u);
-    }
-    {
-        // By identifier below a directory selected by path.
-        ScriptedSender card;
-        CAppletTessel applet{&card};
-        card.expect("80 A4 08 0C 04 3F 00 30 00 00", kDirectoryFcp);
-        applet.fs()->select({0x3F00, 0x3000});
-        card.expect("80 A4 00 0C 02 30 01 00", kDirectoryFcp);
-        applet.fs()->selectByFID(0x3001);
-        card.expect(kReadDesignator, "62 04 86 02 00 24 90 00");
-        card.expect("80 A4 08 0C 06 3F 00 30 00 30 01 00", kDirectoryFcp);
-        card.expect(kCreate, "90 00", 2);
+        for (const auto& step : c.selection) card.expect(step.first, step.second);
+        c.select(applet.fs());
+        card.expect("80 A4 08 0C 06 3F 00 30 00 30 02", "62 04 86 02 00 24 90 00");
+        card.expect(c.selectAgain, kDirectoryFcp);
+        card.expect("00 E0 08 00 26 62 24 8A 01 04 83 02 01 01 80 02 01 00 86 0E 00 00 00 FF 00 FF 00 24 00 24 00 00 00 24 "
+                    "85 05 05 0C 20 00 A3 71 00",
+                    "90 00", 2);
         applet.fs()->create(0x0101, CFileInfo(4, 0x100, 0, 0));
         EXPECT_EQ(card.pending(), 0u);
     }
@@ -291,10 +306,7 @@ TEST_F(FsTessel, ListsReadTheEntriesUntilOneIsShort) {
 }
 
 TEST_F(FsTessel, LogicalListingsNameTheChildrenOfTheLogicalPath) {
-    card.expect(kSelectContainer, kDirectoryFcp);
-    card.expect("80 A4 04 0C 10 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 01 90 00");
-    card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 01 00", kDirectoryFcp);
-    fs->select({0xE00E, 0x0B00});
+    selectLogicalDirectory(kDirectoryFcp);
     card.expect(kSelectContainer, kDirectoryFcp);
     card.expect("80 30 38 00 00",
                 "D2 12 00 01 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 "  // the directory itself
@@ -328,10 +340,7 @@ TEST_F(FsTessel, RemoveJudgesEachDirectoryByItsOwnName) {
 // the delete would take the container and every directory in it.
 TEST_F(FsTessel, AfterALogicalListingCreateAndRemoveActOnTheDirectoryNotTheContainer) {
     const char kNamedFcp[] = "62 15 87 01 38 84 10 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 90 00";
-    card.expect(kSelectContainer, kDirectoryFcp);
-    card.expect("80 A4 04 0C 10 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 01 90 00");
-    card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 01 00", kNamedFcp);
-    fs->select({0xE00E, 0x0B00});
+    selectLogicalDirectory(kNamedFcp);
     card.expect(kSelectContainer, kDirectoryFcp);
     card.expect("80 30 38 00 00",
                 "D2 12 00 02 0E E0 00 0B 1A 00 00 00 00 00 00 00 00 00 00 00 "
