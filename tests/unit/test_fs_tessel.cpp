@@ -3,6 +3,10 @@
 // directories, and the access lists rewritten to the token's login type.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include "applet_tessel.h"
 #include "appfs/fs_tessel.h"
 #include "raised.h"
@@ -22,6 +26,13 @@ class FsTessel : public ::testing::Test {
 protected:
     void TearDown() override { EXPECT_EQ(card.pending(), 0u) << "scripted commands left unsent"; }
     CFSTessel& tessel() { return *static_cast<CFSTessel*>(fs); }
+    // Selects E00E/0B00, found by name as the container's directory 0001.
+    void selectLogicalDirectory(const char* fcp) {
+        card.expect(kSelectContainer, kDirectoryFcp);
+        card.expect("80 A4 04 0C 10 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 01 90 00");
+        card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 01 00", fcp);
+        fs->select({0xE00E, 0x0B00});
+    }
 
     ScriptedSender card;
     CAppletTessel applet{&card};
@@ -179,6 +190,53 @@ TEST_F(FsTessel, ThirdKindFilesCarryTheUserPinAndLandInTheirDirectory) {
     fs->create(0x0102, CFileInfo(4, 0x100, 0, 0));
 }
 
+// Wherever the directory was selected from, the third kind of file lands in it;
+// a directory whose place on the card is not known is refused before anything moves.
+TEST(FsTesselThirdKind, TheDirectoryIsSelectedAgainWhereverItWasSelectedFrom) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> selection;  // command, answer
+        std::function<void(IAppFS*)> select;
+        const char* selectAgain;
+    };
+    const Case cases[] = {
+        {"by name: the named directory's real path",
+         {{kSelectContainer, kDirectoryFcp},
+          {"80 A4 04 0C 10 0E E0 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 09 90 00"}},
+         [](IAppFS* f) { f->selectByName({0xE00E}); },
+         "80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 09 00"},
+        {"by identifier below a directory selected by path",
+         {{"80 A4 08 0C 04 3F 00 30 00 00", kDirectoryFcp}, {"80 A4 00 0C 02 30 01 00", kDirectoryFcp}},
+         [](IAppFS* f) {
+             f->select({0x3F00, 0x3000});
+             f->selectByFID(0x3001);
+         },
+         "80 A4 08 0C 06 3F 00 30 00 30 01 00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedSender card;
+        CAppletTessel applet{&card};
+        for (const auto& step : c.selection) card.expect(step.first, step.second);
+        c.select(applet.fs());
+        card.expect("80 A4 08 0C 06 3F 00 30 00 30 02", "62 04 86 02 00 24 90 00");
+        card.expect(c.selectAgain, kDirectoryFcp);
+        card.expect("00 E0 08 00 26 62 24 8A 01 04 83 02 01 01 80 02 01 00 86 0E 00 00 00 FF 00 FF 00 24 00 24 00 00 00 24 "
+                    "85 05 05 0C 20 00 A3 71 00",
+                    "90 00", 2);
+        applet.fs()->create(0x0101, CFileInfo(4, 0x100, 0, 0));
+        EXPECT_EQ(card.pending(), 0u);
+    }
+    {
+        // Nothing selected yet: no place to come back to.
+        ScriptedSender card;
+        CAppletTessel applet{&card};
+        EXPECT_EQ(CodeOf([&] { static_cast<CFSTessel*>(applet.fs())->createSimple(0x0101, CFileInfo(4, 0x100, 0, 0)); }),
+                  0x6900);
+        EXPECT_EQ(card.pending(), 0u);
+    }
+}
+
 TEST_F(FsTessel, CreateRefusesBeforeSending) {
     card.expect("80 A4 08 0C 04 3F 00 30 00 00", kDirectoryFcp);
     fs->select({0x3F00, 0x3000});
@@ -248,10 +306,7 @@ TEST_F(FsTessel, ListsReadTheEntriesUntilOneIsShort) {
 }
 
 TEST_F(FsTessel, LogicalListingsNameTheChildrenOfTheLogicalPath) {
-    card.expect(kSelectContainer, kDirectoryFcp);
-    card.expect("80 A4 04 0C 10 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 01 90 00");
-    card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 01 00", kDirectoryFcp);
-    fs->select({0xE00E, 0x0B00});
+    selectLogicalDirectory(kDirectoryFcp);
     card.expect(kSelectContainer, kDirectoryFcp);
     card.expect("80 30 38 00 00",
                 "D2 12 00 01 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 "  // the directory itself
@@ -280,6 +335,34 @@ TEST_F(FsTessel, RemoveJudgesEachDirectoryByItsOwnName) {
     fs->remove();
 }
 
+// A logical listing leaves the card on the container; the directory is selected
+// again before a create or a delete, or the file would land in the container and
+// the delete would take the container and every directory in it.
+TEST_F(FsTessel, AfterALogicalListingCreateAndRemoveActOnTheDirectoryNotTheContainer) {
+    const char kNamedFcp[] = "62 15 87 01 38 84 10 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 90 00";
+    selectLogicalDirectory(kNamedFcp);
+    card.expect(kSelectContainer, kDirectoryFcp);
+    card.expect("80 30 38 00 00",
+                "D2 12 00 02 0E E0 00 0B 1A 00 00 00 00 00 00 00 00 00 00 00 "
+                "D2 12 00 01 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 90 00");
+    EXPECT_EQ(fs->list(2), (std::vector<unsigned short>{0x001A}));
+
+    // A file made there lands in the directory, not in the container.
+    card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 01 00", kNamedFcp);
+    card.expect("00 E0 01 00 18 62 81 15 8A 01 04 83 02 00 07 80 02 00 10 86 08 00 00 00 02 00 02 00 02", "90 00", 2);
+    fs->create(0x0007, CFileInfo(1, 0x10, 0, 2));
+    // Once the card is back on the directory, nothing is selected again.
+    card.expect("00 E0 01 00 18 62 81 15 8A 01 04 83 02 00 08 80 02 00 10 86 08 00 00 00 02 00 02 00 02", "90 00", 2);
+    fs->create(0x0008, CFileInfo(1, 0x10, 0, 2));
+
+    card.expect(kSelectContainer, kDirectoryFcp);
+    card.expect("80 30 38 00 00", "D2 12 00 01 0E E0 00 0B 00 00 00 00 00 00 00 00 00 00 00 00 90 00");
+    EXPECT_TRUE(fs->list(2).empty());
+    card.expect("80 A4 08 0C 0A 3F 00 30 00 30 02 50 00 00 01 00", kNamedFcp);
+    card.expect("00 E4 01 00", "90 00", 2);
+    fs->remove();
+}
+
 TEST_F(FsTessel, RemoveDeletesFilesAndRealDirectoriesAsTheyStand) {
     card.expect("80 A4 08 0C 06 3F 00 30 00 30 01 00", kDirectoryFcp);
     fs->select({0x3F00, 0x3000, 0x3001});
@@ -287,6 +370,17 @@ TEST_F(FsTessel, RemoveDeletesFilesAndRealDirectoriesAsTheyStand) {
     fs->remove();
     card.expect("80 A4 08 0C 04 3F 00 30 05 00", "62 03 87 01 01 90 00");
     fs->select({0x3F00, 0x3005});
+    card.expect("00 E4 00 00", "90 00", 2);
+    fs->remove();
+
+    // A file of the third kind inside a logical directory is deleted itself,
+    // not taken for a logical directory of that name (which would delete nothing).
+    card.expect(kSelectContainer, kDirectoryFcp);
+    card.expect("80 A4 04 0C 10 0E E0 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "6A 82");
+    card.expect("80 A4 04 0C 10 0E E0 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", "62 04 83 02 00 02 90 00");
+    card.expect("80 A4 08 0C 0C 3F 00 30 00 30 02 50 00 00 02 00 01 00", "62 07 87 01 08 80 02 01 00 90 00");
+    fs->select({0xE00E, 0x0001});
+    EXPECT_EQ(fs->info().type, 4);
     card.expect("00 E4 00 00", "90 00", 2);
     fs->remove();
 }

@@ -190,7 +190,11 @@ void CFSTessel::selectByFID(unsigned short fid) {
     PutBE16(command, fid);
     command.push_back(0x00);
     const TBytes response = exchange(command, kSelectReply);
-    m_cardPath.clear();
+    // A child of a directory whose place is known is known too.
+    if (m_info.type == 2 && !m_cardPath.empty())
+        m_cardPath.push_back(fid);
+    else
+        m_cardPath.clear();
     interpret(response, false);
 }
 
@@ -214,6 +218,7 @@ void CFSTessel::selectByName(path p) {
     TBytes v;
     if (!FcpValue(response, kTagFid, v)) LIBAPDU_RAISE(kSwBadAnswer);
     m_real.push_back(static_cast<unsigned short>(Leading(v) & 0xFFFF));
+    m_cardPath = m_real;
 }
 
 void CFSTessel::select(path p) {
@@ -281,8 +286,11 @@ void CFSTessel::createSimple(unsigned short fid, CFileInfo info) {
         IAppPin* pins = applet->pin();
         const CPinTessel* tessel = dynamic_cast<const CPinTessel*>(pins);
         const bool known = tessel && tessel->designatorsRead();
+        // Reading the designator moves the card; a directory whose place is not
+        // known could not be selected again, and the file would land elsewhere.
+        if (!known && m_cardPath.empty()) LIBAPDU_RAISE(kSwRefused);
         const unsigned char pin = static_cast<unsigned char>(PinExtractAccess(pins->pathUser()) & 0xFF);
-        if (!known && !m_cardPath.empty()) selectSimple(m_cardPath);
+        if (!known) selectSimple(m_cardPath);
         command = {0x00, 0xE0, kFdbThird, 0x00, 0x26, 0x62, 0x24, 0x8A, 0x01, 0x04, 0x83, 0x02, fh, fl,
                    0x80, 0x02, sh,   sl,   0x86, 0x0E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0xFF, 0x00, pin,
                    0x00, pin,  0x00, 0x00, 0x00, pin,  0x85, 0x05, 0x05, 0x0C, 0x20, 0x00, 0xA3, 0x71, 0x00};
@@ -315,6 +323,7 @@ void CFSTessel::create(unsigned short fid, CFileInfo info) {
     const bool flatten =
         info.type == 2 ? (m_real != m_logical || m_real == m_container) : m_real == m_container;
     if (!flatten) {
+        reselectAfterListing();
         createSimple(fid, info);
         return;
     }
@@ -424,12 +433,19 @@ std::vector<unsigned short> CFSTessel::list(unsigned char type) {
     return ids;
 }
 
+void CFSTessel::reselectAfterListing() {
+    if (m_cardPath == m_container && !m_real.empty() && m_real != m_container) selectSimple(m_real);
+}
+
 void CFSTessel::removeSimple() {
     exchange(TBytes{0x00, 0xE4, static_cast<unsigned char>(m_info.type == 2 ? 0x01 : 0x00), 0x00}, kShortReply);
 }
 
 void CFSTessel::remove() {
-    if (m_info.type == 1 || (m_real == m_logical && m_real != m_container) || m_logical == m_named) {
+    // Files of either kind are deleted themselves; only directories may stand
+    // for a logical directory.
+    if (m_info.type == 1 || m_info.type == 4 || (m_real == m_logical && m_real != m_container) || m_logical == m_named) {
+        reselectAfterListing();
         removeSimple();
         return;
     }

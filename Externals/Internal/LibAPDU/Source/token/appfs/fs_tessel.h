@@ -46,6 +46,9 @@ private:
     // which types the access list is read and rewritten to the login type.
     void interpret(const TBytes& response, bool allKinds);
     void rewriteAccess();
+    // A logical listing leaves the card on the container: commands that act on the
+    // card's selection select the current file again first.
+    void reselectAfterListing();
     TBytes exchange(const TBytes& command, size_t replySize);
 
     path m_logical;
