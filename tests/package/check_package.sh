@@ -12,7 +12,9 @@ cmake --install "$build" --prefix "$work/prefix" >/dev/null
 test -f "$work/prefix/include/keyshelf/libapdu.h"
 cmake -S "$src/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/consumer" >/dev/null
-# The installed library, not the build tree's, is the one loaded.
-libs=$(ldd "$work/consumer/consumer")
-grep -q "$work/prefix/" <<<"$libs" || { echo "the consumer does not load the installed library" >&2; exit 1; }
-"$work/consumer/consumer"
+# The installed libraries, not the build tree's, are the ones loaded.
+for consumer in consumer consumer_ocf; do
+  libs=$(ldd "$work/consumer/$consumer")
+  grep -q "$work/prefix/" <<<"$libs" || { echo "$consumer does not load the installed library" >&2; exit 1; }
+  "$work/consumer/$consumer"
+done
