@@ -10,7 +10,7 @@
 
 #include "libapdu.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Fills n bytes of buf from the OpenSSL CSPRNG; returns the generator's result
 // code (0). Raises FFFF when the generator fails. A null buffer or n = 0 fills

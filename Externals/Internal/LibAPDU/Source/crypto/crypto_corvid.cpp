@@ -11,7 +11,7 @@
 #include "cvcrypto.h"
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "cvcrypto.h"
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("crypto/crypto_random");

@@ -12,7 +12,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 extern "C" {
 std::atomic<int> rv{0};

@@ -12,7 +12,7 @@
 #include "des.h"
 #include "md5.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 struct cvCryptoContext;
 

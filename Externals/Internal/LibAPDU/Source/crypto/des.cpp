@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-namespace libapdu {
+#include "libapdu.h"
+
+namespace libapdu LIBAPDU_API {
 
 // Key schedule: 16 round subkeys of 8 bytes, in round order. Each subkey is kept
 // as two words laid out for the combined S-box/permutation tables: the even

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-namespace libapdu {
+#include "libapdu.h"
+
+namespace libapdu LIBAPDU_API {
 
 struct MD5_CTX {
     uint32_t state[4];

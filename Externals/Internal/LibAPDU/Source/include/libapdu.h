@@ -10,6 +10,12 @@
 #include <string>
 #include <vector>
 
+// The card library is the interface of the shared libraries that carry it: its
+// namespace is exported, everything else they are built from stays hidden.
+#ifndef LIBAPDU_API
+#define LIBAPDU_API __attribute__((visibility("default")))
+#endif
+
 // The binding's own exception. It is deliberately not a libapdu::IException:
 // handlers that catch card errors let it pass to the catch-all.
 class CAException {
@@ -31,7 +37,7 @@ private:
     unsigned long m_line;
 };
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 typedef std::vector<unsigned char> TBytes;
 typedef std::vector<unsigned short> path;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 TBytes SelectAidCommand(const TBytes& aid) {
     TBytes c(5 + aid.size());

@@ -4,7 +4,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // 00 A4 04 00 Lc AID, no Le.
 TBytes SelectAidCommand(const TBytes& aid);

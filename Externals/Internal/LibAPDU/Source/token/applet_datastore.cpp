@@ -10,7 +10,7 @@
 #include "applabel/label_datastore.h"
 #include "apppin/pin_datastore.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 const TBytes& CAppletDataStore::aid() {
     static const TBytes kAid = {0xA0, 0x00, 0x00, 0x04, 0x48, 0x00, 0x03, 0x01};

@@ -3,7 +3,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // The DataStore applet: a record store carrying one of two file-system layouts.
 class CAppletDataStore : public IApplet, public IAPDUDefinitions {

@@ -8,7 +8,7 @@
 #include "apppack/pack_gost.h"
 #include "apppin/pin_gost.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/applet_gost");

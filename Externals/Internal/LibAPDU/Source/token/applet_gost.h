@@ -3,7 +3,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CAppletGost : public IApplet, public IAPDUDefinitions {
 public:

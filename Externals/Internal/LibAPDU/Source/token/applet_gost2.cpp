@@ -9,7 +9,7 @@
 #include "apppin/pin_gost2.h"
 #include "appsession/session_gost2.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/applet_gost2");

@@ -9,7 +9,7 @@
 #include "apppack/pack_heron.h"
 #include "apppin/pin_heron.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 const TBytes& CAppletHeron::aid() {
     static const TBytes kAid = {0xA0, 0x00, 0x00, 0x04, 0x48, 0x00, 0x04, 0x01};

@@ -10,7 +10,7 @@
 #include "apppack/pack_java.h"
 #include "apppin/pin_java.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 // The Java applet asks for an expected length: 6Cxx names it, 6A86 wants Le 00.

@@ -3,7 +3,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CAppletJava : public IApplet, public IAPDUDefinitions {
 public:

@@ -3,7 +3,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Kite tokens are known by their ATR alone: the applet is current from reset and
 // is never selected by an AID.

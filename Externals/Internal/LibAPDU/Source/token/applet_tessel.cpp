@@ -10,7 +10,7 @@
 #include "apppack/pack_tessel.h"
 #include "apppin/pin_tessel.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/applet_tessel");

@@ -6,7 +6,7 @@
 #include "applabel/label_wren.h"
 #include "apppin/pin_wren.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/applet_wren");

@@ -3,7 +3,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // The Wren token: known by its answer-to-reset, its applet answers without SELECT.
 class CAppletWren : public IApplet {

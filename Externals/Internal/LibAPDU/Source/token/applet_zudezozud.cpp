@@ -2,7 +2,7 @@
 
 #include "applet_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 const TBytes& CAppletZudezoZud::aid() {
     static const TBytes kAid = {0xA0, 0x00, 0x00, 0x04, 0x48, 0x01, 0x02, 0x01, 0x02, 0x02};

@@ -3,7 +3,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Offers no facet of its own: every slot keeps its bare object.
 class CAppletZudezoZud : public IApplet, public IAPDUDefinitions {

@@ -10,7 +10,7 @@
 #include "applet_wren.h"
 #include "applet_zudezozud.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 template <class A> IApplet* Make(ISender* s) { return new A(s); }

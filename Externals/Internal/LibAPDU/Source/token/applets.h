@@ -5,7 +5,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 struct AppletClass {
     unsigned short id;

@@ -9,7 +9,7 @@
 #include <cwchar>
 #include <mutex>
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t* const kSource = kInternalSource;

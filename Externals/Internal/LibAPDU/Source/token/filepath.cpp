@@ -1,7 +1,7 @@
 // Whole-path helpers over a facet adapter, Base64 and byte-order reversal.
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t* const kSource = kInternalSource;

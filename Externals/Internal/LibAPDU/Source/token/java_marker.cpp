@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const size_t kMarkerSize = 16;

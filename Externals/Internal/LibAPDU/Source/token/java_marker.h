@@ -6,7 +6,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // CLA INS 00 00 12 10 10 <16 random bytes>, the lowest bit of the first byte set.
 TBytes JavaMarkerCommand(unsigned char cla, unsigned char ins);

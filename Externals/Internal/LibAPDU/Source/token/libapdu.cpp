@@ -11,7 +11,7 @@ void CAException::RaiseAnError(long code, const char* file, const char* date, un
     throw CAException(code, file, date, line);
 }
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/libapdu");

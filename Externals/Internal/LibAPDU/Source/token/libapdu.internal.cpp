@@ -1,7 +1,7 @@
 // Command parsing, the pack facet's defaults, the applet base and the answer reader.
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t* const kSource = kInternalSource;

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <initializer_list>
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 extern const wchar_t kInternalSource[];  // "Externals/Internal/LibAPDU/Source/token/libapdu.internal"
 

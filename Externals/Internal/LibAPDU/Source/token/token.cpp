@@ -1,7 +1,7 @@
 // The token: owns the transport and the current applet; ATR recognition.
 #include "applets.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t* const kSource = kInternalSource;

@@ -1,6 +1,6 @@
 #include "appcry/cry_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CCryCommon : public IAppCrypto, public IAPDUDefinitions {
 public:

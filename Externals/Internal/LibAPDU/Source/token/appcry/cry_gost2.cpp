@@ -1,6 +1,6 @@
 #include "appcry/cry_gost2.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/appcry/cry_gost2");

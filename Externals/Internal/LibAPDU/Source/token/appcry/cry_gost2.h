@@ -6,7 +6,7 @@
 
 #include "appcry/cry_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CCryGost2 : public CCryCommon {
 public:

@@ -6,7 +6,7 @@
 
 #include "appcry/cry_java.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CHeronFinder : public CJavaFamilyFinder {
 public:

@@ -7,7 +7,7 @@
 
 #include "appcry/cry_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Finder of the objects of both applets. Certificate objects are folders 1xxx
 // (descriptor 0001, DER certificate 0002), key objects folders 3xxx (descriptor

@@ -7,7 +7,7 @@
 
 #include "appcry/cry_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Certificates in 3F00/6666/1002 (a four-byte header with the record length,
 // the DER certificate, a tail with the name), keys in 3F00/6666/6000 named by

@@ -2,7 +2,7 @@
 
 #include "apppin/pin_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/appcry/cry_tessel");

@@ -8,7 +8,7 @@
 
 #include "appcry/cry_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CCryTessel : public CCryCommon {
 public:

@@ -5,7 +5,7 @@
 
 #include "libapdu.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CErrorWren : public IAppError {
 public:

@@ -3,7 +3,7 @@
 
 #include "../libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t* const kSource = kInternalSource;

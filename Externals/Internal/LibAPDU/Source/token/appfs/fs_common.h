@@ -7,7 +7,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Identifiers no family lets a caller create (0000, 3F00, 3FFF, FFFF): raises 6900.
 void CheckCreateFID(unsigned short fid);

@@ -11,7 +11,7 @@
 
 #include "fs_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CFSDataStoreRecords : public CFSCommon {
 public:

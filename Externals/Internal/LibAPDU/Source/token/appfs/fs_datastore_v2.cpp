@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/appfs/fs_datastore_v2");

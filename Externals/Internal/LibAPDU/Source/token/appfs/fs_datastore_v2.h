@@ -7,7 +7,7 @@
 
 #include "fs_datastore.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CFSDataStore_v2 : public CFSDataStoreRecords {
 public:

@@ -10,7 +10,7 @@
 
 #include "fs_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CFSGost : public CFSCommon {
 public:

@@ -2,7 +2,7 @@
 
 #include <set>
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/appfs/fs_gost2");

@@ -7,7 +7,7 @@
 
 #include "fs_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CFSGost2 : public CFSCommon {
 public:

@@ -1,6 +1,6 @@
 #include "fs_heron.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/appfs/fs_heron");

@@ -5,7 +5,7 @@
 
 #include "fs_java.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CFSHeron : public CFSJavaFamily {
 public:

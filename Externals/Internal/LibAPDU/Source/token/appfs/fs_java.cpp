@@ -2,7 +2,7 @@
 
 #include "java_marker.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/appfs/fs_java");

@@ -5,7 +5,7 @@
 
 #include "fs_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Class and instruction bytes of one applet's file-system commands.
 struct JavaFamilyCommands {

@@ -4,7 +4,7 @@
 
 #include "crypto/crypto.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/appfs/fs_kite");

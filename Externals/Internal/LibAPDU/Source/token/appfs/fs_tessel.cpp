@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/appfs/fs_tessel");

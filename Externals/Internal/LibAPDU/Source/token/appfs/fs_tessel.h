@@ -5,7 +5,7 @@
 
 #include "fs_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CFSTessel : public CFSCommon {
 public:

@@ -6,7 +6,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CInfoCommon : public IAppInfo, public IAPDUDefinitions {
 public:

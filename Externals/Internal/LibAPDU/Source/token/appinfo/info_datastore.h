@@ -5,7 +5,7 @@
 
 #include "info_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CInfoDataStore : public CInfoCommon {
 public:

@@ -6,7 +6,7 @@
 
 #include "info_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CInfoGost2 : public CInfoCommon {
 public:

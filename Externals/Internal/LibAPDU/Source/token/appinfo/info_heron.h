@@ -5,7 +5,7 @@
 
 #include "info_java.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CInfoHeron : public CInfoJavaFamily {
 public:

@@ -6,7 +6,7 @@
 
 #include "info_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Class and instruction bytes of one applet's information commands.
 struct JavaInfoCommands {

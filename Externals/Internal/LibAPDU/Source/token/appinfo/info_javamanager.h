@@ -4,7 +4,7 @@
 
 #include "info_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CInfoJavaManager : public CInfoCommon {
 public:

@@ -1,6 +1,6 @@
 #include "label_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 CLabelCommon::CLabelCommon(IApplet* applet) : m_applet(applet) {}
 

@@ -4,7 +4,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CLabelCommon : public IAppLabel, public IAPDUDefinitions {
 public:

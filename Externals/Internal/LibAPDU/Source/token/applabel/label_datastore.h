@@ -4,7 +4,7 @@
 
 #include "label_command.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CLabelDataStore : public CLabelByCommand {
 public:

@@ -1,6 +1,6 @@
 #include "label_heron.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/applabel/label_heron");

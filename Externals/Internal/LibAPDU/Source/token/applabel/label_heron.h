@@ -5,7 +5,7 @@
 
 #include "label_java.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CLabelHeron : public CLabelJavaFamily {
 public:

@@ -7,7 +7,7 @@
 
 #include "label_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Class and instruction bytes of one applet's label commands.
 struct JavaLabelCommands {

@@ -6,7 +6,7 @@
 
 #include "label_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CLabelKite : public CLabelCommon {
 public:

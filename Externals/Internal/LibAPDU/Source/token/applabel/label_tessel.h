@@ -4,7 +4,7 @@
 
 #include "label_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CLabelTessel : public CLabelCommon {
 public:

@@ -5,7 +5,7 @@
 
 #include "label_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CLabelWren : public CLabelCommon {
 public:

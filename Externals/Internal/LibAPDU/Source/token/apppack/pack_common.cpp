@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/apppack/pack_common");

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // The applet's store of session keys: numbered slots that a PIN facet fills at
 // login and the same family's secure messaging reads. Every key leaves memory

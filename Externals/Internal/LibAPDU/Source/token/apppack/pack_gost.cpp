@@ -1,6 +1,6 @@
 #include "apppack/pack_gost.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/apppack/pack_gost");

@@ -5,7 +5,7 @@
 
 #include "apppack/pack_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CPackGost : public CPackCommon {
 public:

@@ -5,7 +5,7 @@
 
 #include "apppack/pack_java.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CPackHeron : public CPackJavaFamily {
 public:

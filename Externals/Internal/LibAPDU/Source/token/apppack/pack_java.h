@@ -5,7 +5,7 @@
 
 #include "apppack/pack_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Looks up an element of the Java family's escaped-length TLV list: one tag byte
 // (00 and FF are invalid), one length byte, FF meaning a two-byte big-endian

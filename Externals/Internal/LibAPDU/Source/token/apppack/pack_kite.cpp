@@ -6,7 +6,7 @@
 #include "apppin/pin_common.h"
 #include "crypto/crypto.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/apppack/pack_kite");

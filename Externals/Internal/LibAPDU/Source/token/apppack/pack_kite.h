@@ -6,7 +6,7 @@
 
 #include "apppack/pack_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CPackKite : public CPackCommon {
 public:

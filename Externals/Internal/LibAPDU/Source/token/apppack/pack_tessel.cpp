@@ -7,7 +7,7 @@
 #include "crypto/crypto.h"
 #include "crypto/vlong.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/apppack/pack_tessel");

@@ -4,7 +4,7 @@
 
 #include "apppack/pack_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // sm agrees fresh keys with the card by Diffie-Hellman on every call and sends
 // the command as protected pieces; chain sends a long command as plain pieces.

@@ -8,7 +8,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // loginState values of PinInfo.
 enum : unsigned short {

@@ -5,7 +5,7 @@
 
 #include "apppin/pin_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Reads PIN pinId's entry from the status record (the answer to the status
 // command with its status word removed): 6281 unless it is 30 or 34 bytes,

@@ -2,7 +2,7 @@
 
 #include "apppack/pack_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/apppin/pin_gost");

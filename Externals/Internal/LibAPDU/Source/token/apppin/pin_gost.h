@@ -5,7 +5,7 @@
 
 #include "apppin/pin_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Reads the status record (the answer to the status command with its status
 // word removed): 6281 when it is shorter than 24 bytes; bytes past 24 are

@@ -1,6 +1,6 @@
 #include "apppin/pin_gost2.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 namespace {
 const wchar_t kSource[] = LIBAPDU_SOURCE("token/apppin/pin_gost2");

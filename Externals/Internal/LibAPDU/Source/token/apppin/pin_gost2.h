@@ -5,7 +5,7 @@
 
 #include "apppin/pin_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Reads the status record (the answer to the status command with its status
 // word removed). Its kind byte must be 2, and its length must match the applet

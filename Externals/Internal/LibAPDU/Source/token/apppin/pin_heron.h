@@ -6,7 +6,7 @@
 
 #include "apppin/pin_java.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CPinHeron : public CPinJavaFamily {
 public:

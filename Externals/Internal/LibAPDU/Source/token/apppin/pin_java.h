@@ -7,7 +7,7 @@
 
 #include "apppin/pin_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // Instruction bytes and the ways the two applets treat the admin PIN.
 struct JavaPinCommands {

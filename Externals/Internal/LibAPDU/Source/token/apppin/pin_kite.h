@@ -8,7 +8,7 @@
 
 #include "apppin/pin_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CPinKite : public CPinCommon {
 public:

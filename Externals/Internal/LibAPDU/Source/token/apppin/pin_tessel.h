@@ -4,7 +4,7 @@
 
 #include "apppin/pin_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 // The compact TLV of the Tessel applet: one tag byte (00 and FF are no tags), one
 // length byte, FF escaping a two-byte big-endian length. Returns the value of the

@@ -5,7 +5,7 @@
 
 #include "apppin/pin_common.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CPinWren : public CPinCommon {
 public:

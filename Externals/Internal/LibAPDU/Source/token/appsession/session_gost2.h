@@ -6,7 +6,7 @@
 
 #include "libapdu.internal.h"
 
-namespace libapdu {
+namespace libapdu LIBAPDU_API {
 
 class CSessionGost2 : public IAppSession, public IAPDUDefinitions {
 public:
