@@ -31,6 +31,18 @@ CFSCommon::~CFSCommon() = default;
 
 void CFSCommon::checkSW(const TBytes& response) { CheckSW(applet, response); }
 
+TBytes CFSCommon::exchange(const TBytes& command, size_t replySize) {
+    TBytes reply(replySize, 0);
+    applet->sender()->send(command, reply);
+    try {
+        checkSW(reply);
+    } catch (...) {
+        SecureWipe(reply);
+        throw;
+    }
+    return reply;
+}
+
 void CFSCommon::read(TBytes& data, unsigned short offset) {
     const size_t total = data.size();
     if (total == 0) return;

@@ -39,20 +39,8 @@ CFSGost::~CFSGost() = default;
 
 // ---------------------------------------------------------------- object-store commands
 
-TBytes CFSGost::send(const TBytes& command, size_t replySize) {
-    TBytes reply(replySize, 0);
-    applet->sender()->send(command, reply);
-    try {
-        checkSW(reply);
-    } catch (...) {
-        SecureWipe(reply);  // a refusal may still carry a protected file's bytes
-        throw;
-    }
-    return reply;
-}
-
 unsigned short CFSGost::newFile() {
-    const TBytes reply = send({0x80, 0x12, 0x20, 0x00, 0x01, kFileKind, 0x00}, kShortReply);
+    const TBytes reply = exchange({0x80, 0x12, 0x20, 0x00, 0x01, kFileKind, 0x00}, kShortReply);
     // Without two data bytes the status word itself would be taken for the handle.
     if (ResponseDataSize(reply) < 2) LIBAPDU_RAISE(kSwBadAnswer);
     return CByteReader(reply).be16();
@@ -62,11 +50,11 @@ void CFSGost::removeFile(unsigned short handle) {
     TBytes command = {0x80, 0x12, 0x30, 0x00, 0x02};
     PutBE16(command, handle);
     command.push_back(0x00);
-    send(command, kShortReply);
+    exchange(command, kShortReply);
 }
 
 std::vector<unsigned short> CFSGost::listFile() {
-    const TBytes reply = send({0x80, 0x12, 0x10, 0x00, 0x01, 0x01}, kShortReply);
+    const TBytes reply = exchange({0x80, 0x12, 0x10, 0x00, 0x01, 0x01}, kShortReply);
     CByteReader r = AnswerData(reply);
     // A leading byte and the count, at least.
     if (r.remaining() < 3) LIBAPDU_RAISE(kSwBadAnswer);
@@ -86,7 +74,7 @@ TBytes CFSGost::getAtr(unsigned short handle, unsigned int id) {
     PutBE16(command, handle);
     PutLE32(command, id);
     command.push_back(0x00);
-    TBytes reply = send(command, kGetAtrReply);
+    TBytes reply = exchange(command, kGetAtrReply);
     ScopedWipe w{reply};
     CByteReader r = AnswerData(reply);
     if (r.remaining() < 8) LIBAPDU_RAISE(kSwBadAnswer);
@@ -114,14 +102,14 @@ void CFSGost::setAtr(unsigned short handle, unsigned int id, TBytes value) {
     PutBE16(command, static_cast<unsigned short>(value.size()));
     command.insert(command.end(), value.begin(), value.end());
     command.push_back(0x00);
-    send(command, kSetAtrReply);
+    exchange(command, kSetAtrReply);
 }
 
 std::vector<CFSGost::CAtribute> CFSGost::listAtr(unsigned short handle) {
     TBytes command = {0x80, 0x13, 0x40, 0x00, 0x02};
     PutBE16(command, handle);
     command.push_back(0x00);
-    TBytes reply = send(command, kListAtrReply);
+    TBytes reply = exchange(command, kListAtrReply);
     ScopedWipe w{reply};
     CByteReader r = AnswerData(reply);
     std::vector<CAtribute> out;

@@ -64,7 +64,6 @@ public:
     void init();
 
 private:
-    TBytes send(const TBytes& command, size_t replySize);
     unsigned char userAccess();
     // The contents of the current file; a read-protected file whose contents the
     // card will not give answers 6900 (not logged in) instead of 6A82.

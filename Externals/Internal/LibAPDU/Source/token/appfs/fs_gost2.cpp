@@ -23,18 +23,6 @@ CFSGost2::CFSGost2(IApplet* owner) : CFSCommon(owner) {}
 
 CFSGost2::~CFSGost2() = default;
 
-TBytes CFSGost2::send(const TBytes& command, size_t replySize) {
-    TBytes reply(replySize, 0);
-    applet->sender()->send(command, reply);
-    try {
-        checkSW(reply);
-    } catch (...) {
-        SecureWipe(reply);  // a refusal may still carry a protected file's bytes
-        throw;
-    }
-    return reply;
-}
-
 void CFSGost2::select(path p) {
     if (!p.empty() && p.front() == kRoot) p.erase(p.begin());
     if (p.size() > kMaxPathIds) LIBAPDU_RAISE(kSwBadArgument);
@@ -46,7 +34,7 @@ void CFSGost2::select(path p) {
         for (unsigned short id : p) PutBE16(command, id);
         command.push_back(0x00);
     }
-    const TBytes reply = send(command, kSelectReply);
+    const TBytes reply = exchange(command, kSelectReply);
 
     // Any answer but a record leaves a description of nothing: the card was
     // asked and said yes, so the path is taken.
@@ -76,7 +64,7 @@ std::vector<unsigned short> CFSGost2::list(unsigned char type) {
     std::set<unsigned short> anchors;
     TBytes command = {0x80, 0x4C, 0x70, 0x01, 0x00};
     for (;;) {
-        const TBytes reply = send(command, kListReply);
+        const TBytes reply = exchange(command, kListReply);
         CByteReader r = AnswerData(reply);
         if (r.remaining() % kRecord) LIBAPDU_RAISE(kSwBadAnswer);
         const size_t entries = r.remaining() / kRecord;
@@ -101,10 +89,10 @@ void CFSGost2::create(unsigned short fid, CFileInfo info) {
     if (info.type == 1) {
         TBytes check = Command(0x10, 0x00);
         check.insert(check.end(), {0x02, 0x00, 0x00});
-        send(check, kStatusReply);
+        exchange(check, kStatusReply);
         check.resize(5);
         PutBE16(check, info.size);
-        send(check, kStatusReply);
+        exchange(check, kStatusReply);
         unsigned char access = kAccessBase;
         if (info.readAccess == 0) access |= kReadFree;
         if (info.writeAccess == 0) access |= kWriteFree;
@@ -113,14 +101,14 @@ void CFSGost2::create(unsigned short fid, CFileInfo info) {
         PutBE16(command, fid);
         command.push_back(kAccessTag);
         command.push_back(access);
-        send(command, kStatusReply);
+        exchange(command, kStatusReply);
     } else if (info.type == 2) {
         TBytes command = Command(0x40, 0x00);
         command.push_back(0x04);
         PutBE16(command, fid);
         command.push_back(kAccessTag);
         command.push_back(kFolderAccess);
-        send(command, kStatusReply);
+        exchange(command, kStatusReply);
     } else {
         LIBAPDU_RAISE(0xFACE);
     }
@@ -149,7 +137,7 @@ void CFSGost2::read_bit(TBytes& piece, unsigned short offset) {
     PutBE16(command, offset);
     command.push_back(0x00);
     command.push_back(static_cast<unsigned char>(n));
-    TBytes reply = send(command, n + 2);
+    TBytes reply = exchange(command, n + 2);
     ScopedWipe w{reply};
     if (reply.size() != n + 2) LIBAPDU_RAISE(kSwBadPieceSize);
     std::copy(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
@@ -167,7 +155,7 @@ void CFSGost2::write_bit(const TBytes& piece, unsigned short offset) {
     command.push_back(0x00);
     command.push_back(static_cast<unsigned char>(n));
     command.insert(command.end(), piece.begin(), piece.end());
-    send(command, kStatusReply);
+    exchange(command, kStatusReply);
 }
 
 }  // namespace libapdu

@@ -30,8 +30,6 @@ public:
     unsigned short bit_size() override { return kPiece; }
 
 private:
-    TBytes send(const TBytes& command, size_t replySize);
-
     path m_path;
     CFileInfo m_info;
 };

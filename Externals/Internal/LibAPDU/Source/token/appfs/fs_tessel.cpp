@@ -111,18 +111,6 @@ TBytes CFSTessel::NameOf(const path& p) {
     return name;
 }
 
-TBytes CFSTessel::exchange(const TBytes& command, size_t replySize) {
-    TBytes response(replySize, 0);
-    applet->sender()->send(command, response);
-    try {
-        checkSW(response);
-    } catch (...) {
-        SecureWipe(response);  // a refusal may still carry data
-        throw;
-    }
-    return response;
-}
-
 CFileInfo CFSTessel::info() { return m_info; }
 
 unsigned short CFSTessel::bit_size() { return kPieceSize; }

@@ -49,7 +49,6 @@ private:
     // A logical listing leaves the card on the container: commands that act on the
     // card's selection select the current file again first.
     void reselectAfterListing();
-    TBytes exchange(const TBytes& command, size_t replySize);
 
     path m_logical;
     path m_real;
