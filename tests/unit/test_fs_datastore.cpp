@@ -283,6 +283,10 @@ TEST(FsDataStore, RefusalsBeforeAnyCommand) {
     impl.read_bit(none, 12);
     impl.write_bit(TBytes(), 12);
     EXPECT_EQ(t.card.sent.size(), 2u);
+    // Before any select nothing is a file to write.
+    DataStoreCard fresh;
+    EXPECT_EQ(CodeOf([&] { fresh.fs()->write(TBytes(1), 0); }), 0x6283);
+    EXPECT_TRUE(fresh.card.sent.empty());
 }
 
 TEST(FsDataStore, ARemovedFolderIsNoLongerSelected) {

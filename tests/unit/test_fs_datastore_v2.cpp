@@ -239,4 +239,40 @@ TEST(FsDataStoreV2, AFallbackHandleWithoutASlotLosesOnlyThatFile) {
     EXPECT_TRUE(t.fs()->list(1).empty());
 }
 
+TEST(FsDataStoreV2, ACommitAnswerWithoutAHandleIsRefused) {
+    for (const char* answer : {"90 00", "07 90 00"}) {
+        SCOPED_TRACE(answer);
+        V2Card t;
+        const TBytes image = t.expectSmallStore();
+        t.fs()->select({0xE00E});
+        t.card.expect("80 20 10 00 02 00 00 00", "90 00", 2).expect("80 20 50 00 04 01 00 44 44 00", answer, 256);
+        EXPECT_EQ(CodeOf([&] { t.fs()->create(0x0B00, CFileInfo(2, 0, 0, 1)); }), 0x6281);
+        EXPECT_TRUE(t.card.done());
+        EXPECT_EQ(t.impl().image(), image);
+        EXPECT_EQ(CodeOf([&] { t.fs()->select({0xE00E, 0x0B00}); }), 0x6A82);
+    }
+}
+
+TEST(FsDataStoreV2, WritesNeedAFileAndARemovedOneIsNoLongerSelected) {
+    V2Card t;
+    TBytes image = t.expectSmallStore();
+    t.fs()->select({0xE00E});
+    EXPECT_EQ(CodeOf([&] { t.fs()->write(TBytes(1, 0x11), 0); }), 0x6283);
+    t.fs()->select({0xE00E, 0xF001});
+    const size_t before = t.card.sent.size();
+    t.fs()->write(TBytes(), 0);  // nothing to write: nothing sent
+    EXPECT_EQ(t.card.sent.size(), before);
+
+    PutSlot(image, 3, 0, 0);
+    t.card.expect("80 20 20 00 02 00 03 00", "90 00", 258);
+    t.expectDirectoryWrite(image, "80 20 50 00 03 00 00 09 00", "90 00");
+    t.fs()->remove();
+    EXPECT_TRUE(t.card.done());
+    const size_t removed = t.card.sent.size();
+    EXPECT_EQ(CodeOf([&] { t.fs()->write(TBytes(1, 0x11), 0); }), 0x6283);
+    EXPECT_EQ(CodeOf([&] { t.fs()->create(0x0B00, CFileInfo(2, 0, 0, 1)); }), 0x6283);
+    EXPECT_EQ(CodeOf([&] { t.fs()->remove(); }), 0x6283);
+    EXPECT_EQ(t.card.sent.size(), removed);
+}
+
 }  // namespace
