@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.nio.file.Path;
+import java.security.UnrecoverableKeyException;
 import java.util.concurrent.TimeUnit;
 import javax.smartcardio.Card;
 import javax.smartcardio.CardTerminal;
@@ -85,6 +86,13 @@ final class PcscDataStoreSession {
                 out = new byte[masks.length];
                 Shelf.readFile(card, h2, 0xF001, out.length, out);
                 assertArrayEquals(masks, out);
+                // A PIN change through the stack: a wrong old PIN changes nothing, the old one is wrong after.
+                assertFails(UnrecoverableKeyException.class, "Wrong pin",
+                        () -> Shelf.changePin(card, h2, "9999".toCharArray(), "5678".toCharArray()));
+                Shelf.changePin(card, h2, "1234".toCharArray(), "5678".toCharArray());
+                Shelf.Logout(card, h2);
+                assertFails(UnrecoverableKeyException.class, "Wrong pin", () -> Shelf.Login(card, h2, "1234".toCharArray()));
+                Shelf.Login(card, h2, "5678".toCharArray());
             } finally {
                 Shelf.destroyToken(card, h2);
             }
