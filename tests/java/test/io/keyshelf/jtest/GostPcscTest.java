@@ -90,6 +90,21 @@ class GostPcscTest {
                 assertFails(FileNotFoundException.class, "Not enough storage space",
                         () -> KeyShelfJx.storeFile(card, h, 0xF003, pattern(largest + 1, 4), false));
                 assertEquals("a1\\b0\\b1\\b2\\b3\\a2\\a3", KeyShelfJx.getDirList(card, h));
+                // A file deleted and its emptied container removed.
+                KeyShelfJx.openDir(card, h, "b0", false);
+                KeyShelfJx.deleteFile(card, h, 0xF006);
+                assertFails(FileNotFoundException.class, "File not found", () -> KeyShelfJx.getFileSize(card, h, 0xF006));
+                KeyShelfJx.closeDir(card, h, true);
+                assertEquals("a1\\b1\\b2\\b3\\a2\\a3", KeyShelfJx.getDirList(card, h));
+                // A PIN change: the old PIN is wrong afterwards, the new one opens the files.
+                KeyShelfJx.changePin(card, h, pin.toCharArray(), "abcdefgh".toCharArray());
+                KeyShelfJx.Logout(card, h);
+                assertFails(java.security.UnrecoverableKeyException.class, "Wrong pin",
+                        () -> KeyShelfJx.Login(card, h, pin.toCharArray()));
+                KeyShelfJx.Login(card, h, "abcdefgh".toCharArray());
+                KeyShelfJx.openDir(card, h, "a1", false);
+                assertArrayEquals(pattern(8, 0xF001), read(card, h, 0xF001, 8));
+                KeyShelfJx.openDir(card, h, "a3", false);
                 if (largestThrough < largest) {
                     // The file is made, but its contents travel whole in one answer, which
                     // this stack does not carry: the transport's failure reaches Java.
