@@ -11,6 +11,8 @@ import io.keyshelf.pellar.zudezozud.zid.z6ez.KeyShelfJx;
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
 import javax.smartcardio.Card;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Assumptions;
@@ -31,10 +33,13 @@ class GostPcscTest {
     private static Process gost;
     private static Process gost2;
 
-    private static Process startSimulator(String kind, int slotPort) throws IOException {
+    private static Process startSimulator(String kind, int slotPort, String... more) throws IOException {
         Path exe = CardSimProcess.executable().orElse(null);
         Assumptions.assumeTrue(exe != null, "no card simulator built");
-        return new ProcessBuilder(exe.toString(), "--card", kind, "--vpcd", "127.0.0.1:" + slotPort, "--stdin-lifetime")
+        List<String> command = new ArrayList<>(
+                List.of(exe.toString(), "--card", kind, "--vpcd", "127.0.0.1:" + slotPort, "--stdin-lifetime"));
+        command.addAll(List.of(more));
+        return new ProcessBuilder(command)
                 .redirectOutput(ProcessBuilder.Redirect.DISCARD)
                 .redirectError(ProcessBuilder.Redirect.INHERIT)
                 .start();
@@ -128,5 +133,21 @@ class GostPcscTest {
     @Test
     void gost2StoreThroughPcscd() throws Exception {
         storeSession(1, "12345678", 32746, 32746);
+    }
+
+    /** A Gost2 token of record version 6 takes the second slot for this test; a fresh one of version 7 follows it. */
+    @Test
+    void gost2Version6StoreThroughPcscd() throws Exception {
+        PcscDataStoreSession.stop(gost2);
+        gost2 = null;
+        PcscDataStoreSession.awaitEmptySlot();
+        Process six = startSimulator("gost2", pcscd.port + 1, "--gost2-version", "6");
+        try {
+            storeSession(1, "12345678", 32746, 32746);
+        } finally {
+            PcscDataStoreSession.stop(six);
+            PcscDataStoreSession.awaitEmptySlot();
+            gost2 = startSimulator("gost2", pcscd.port + 1);
+        }
     }
 }
