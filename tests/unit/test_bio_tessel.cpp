@@ -170,4 +170,17 @@ TEST_F(BioTessel, TicketLoginAnswersTheChallengeUnderTheTicketKey) {
     EXPECT_EQ(card.sent.size(), before);
 }
 
+// A path whose identifiers do not fit the one-byte Lc is refused before anything is sent.
+TEST_F(BioTessel, APathTooLongForTheSelectIsRefusedBeforeSending) {
+    for (size_t n : {128u, 200u}) {
+        SCOPED_TRACE(n);
+        const size_t before = card.sent.size();
+        EXPECT_EQ(CodeOf([&] { bio->select(path(n, 0x3F00)); }), 0x6B00);
+        EXPECT_EQ(card.sent.size(), before);
+    }
+    // 127 identifiers still fit: 254 bytes.
+    card.expectPrefix(Hex("80 A4 08 0C FE 3F 00"), 5 + 254 + 1, Hex("90 00"));
+    bio->select(path(127, 0x3F00));
+}
+
 }  // namespace

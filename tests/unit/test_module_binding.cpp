@@ -69,6 +69,30 @@ TEST(ModuleBinding, StoreRoadOnSimulatedJavaAndHeronTokens) {
     }
 }
 
+// A Tessel token is found by its applet's identifier whatever its answer-to-reset, and
+// the store road runs on it without init: no access list is rewritten (80 E8).
+TEST(ModuleBinding, TesselStoreRoadNeedsNoInit) {
+    for (bool knownAtr : {true, false}) {
+        SCOPED_TRACE(knownAtr ? "Tessel ATR" : "unknown ATR");
+        cardsim::SimTokenOptions o;
+        if (!knownAtr) o.atr = {0x3B, 0x80, 0x80, 0x01, 0x01};
+        std::unique_ptr<cardsim::CardSim> card = cardsim::MakeTesselToken(o);
+        const long long h = mb::createToken(card.get());
+        EXPECT_EQ(mb::getTokenSerial(card.get(), h), L"54\\53\\0\\0\\12\\34\\56\\78\\");
+
+        const std::u16string pin = U(u"1234");
+        mb::Login(card.get(), h, &pin);
+        mb::openDir(card.get(), h, "a1", true);
+        mb::storeFile(card.get(), h, 0xF007, TBytes{9, 8, 7}, false);
+        EXPECT_EQ(mb::getFileSize(card.get(), h, 0xF007), 8);
+        mb::closeDir(card.get(), h, true);
+        EXPECT_EQ(mb::getDirList(card.get(), h), L"");
+        mb::destroyToken(card.get(), h);
+        EXPECT_EQ(card->count(0x80, 0xE8), 0u);
+    }
+    EXPECT_EQ(mb::tokenCount(), 0u);
+}
+
 // Every call hands the token's transport the card of that call: a call made with
 // another sender reaches that sender, not the one the token was created over.
 TEST(ModuleBinding, EachCallReachesTheCardItPasses) {

@@ -152,6 +152,7 @@ TEST_F(PackTessel, CardParametersThatCannotGiveKeysAreRefusedBeforeTheHostValue)
         {"no modulus", Concat(Concat(Element(0x80, {0x02}), Element(0x82, {0x04})), Hex("90 00"))},
         {"malformed", Hex("80 01 02 81 85 00 90 00")},
         {"even modulus", Parameters({0x02}, even, {0x04})},
+        {"card value 0", Parameters({0x02}, p1024, {0x00})},
         {"card value 1", Parameters({0x02}, p1024, {0x01})},
         {"card value p-1", Parameters({0x02}, p1024, pMinus1)},
         {"card value p", Parameters({0x02}, p1024, p1024)},
