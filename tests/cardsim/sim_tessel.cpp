@@ -682,17 +682,25 @@ Bytes SimTesselApplet::doPrepare(const SimApdu&) {
     return Respond(kSwOk);
 }
 
-Bytes SimTesselApplet::doChange(const SimApdu& a, bool secure) {
+// A chained command (CLA 10) is kept until its last piece; false for a piece, true
+// with the whole body for the last one (or a command that came whole).
+bool SimTesselApplet::reassemble(const SimApdu& a, Bytes& body) {
     if (a.cla == 0x10) {
         if (!m_chained.empty() && m_chainedIns != a.ins) m_chained.clear();
         m_chainedIns = a.ins;
         m_chained.insert(m_chained.end(), a.data.begin(), a.data.end());
-        return Respond(kSwOk);
+        return false;
     }
-    Bytes body;
+    body.clear();
     if (m_chainedIns == a.ins) body.swap(m_chained);
     m_chained.clear();
     body.insert(body.end(), a.data.begin(), a.data.end());
+    return true;
+}
+
+Bytes SimTesselApplet::doChange(const SimApdu& a, bool secure) {
+    Bytes body;
+    if (!reassemble(a, body)) return Respond(kSwOk);
 
     // A new PIN: 62 81 (L+2) 81 L PIN, the inner length one byte whatever its value.
     if (body.size() >= 6 && body[0] == kTagFcp && body[1] == 0x81 && body[2] == body.size() - 3 && body[3] == 0x81 &&
@@ -747,16 +755,8 @@ Bytes SimTesselApplet::doFingers(const SimApdu& a) {
 
 Bytes SimTesselApplet::doMatch(const SimApdu& a) {
     if (a.p1 != 0x02 || a.p2 != 0x00) Fail(kSwWrongP1P2);
-    if (a.cla == 0x10) {
-        if (!m_chained.empty() && m_chainedIns != a.ins) m_chained.clear();
-        m_chainedIns = a.ins;
-        m_chained.insert(m_chained.end(), a.data.begin(), a.data.end());
-        return Respond(kSwOk);
-    }
     Bytes body;
-    if (m_chainedIns == a.ins) body.swap(m_chained);
-    m_chained.clear();
-    body.insert(body.end(), a.data.begin(), a.data.end());
+    if (!reassemble(a, body)) return Respond(kSwOk);
     const std::vector<Tlv> t = Template(body);
     const Bytes* finger = Find(t, 0x83);
     const Bytes* data = Find(t, 0x81);
@@ -967,16 +967,8 @@ Bytes SimTesselApplet::doKeyOperation(const SimApdu& a) {
     const bool decipher = a.p1 == 0x80 && a.p2 == 0x0C;
     const bool sign = a.p1 == 0x9E && a.p2 == 0x8A;
     if (!decipher && !sign) Fail(kSwWrongP1P2);
-    if (a.cla == 0x10) {  // a piece of a chain: kept until the last
-        if (!m_chained.empty() && m_chainedIns != a.ins) m_chained.clear();
-        m_chainedIns = a.ins;
-        m_chained.insert(m_chained.end(), a.data.begin(), a.data.end());
-        return Respond(kSwOk);
-    }
     Bytes body;
-    if (m_chainedIns == a.ins) body.swap(m_chained);
-    m_chained.clear();
-    body.insert(body.end(), a.data.begin(), a.data.end());
+    if (!reassemble(a, body)) return Respond(kSwOk);
     const SimTesselPin* user = pin(m_userRef);
     if (!user || !user->verified) Fail(kSwSecurity);
     const int nn = selectedKey();

@@ -125,6 +125,7 @@ private:
     Bytes doVerify(const SimApdu& a, bool external);
     Bytes doLogout(const SimApdu& a);
     Bytes doPrepare(const SimApdu& a);
+    bool reassemble(const SimApdu& a, Bytes& body);
     Bytes doChange(const SimApdu& a, bool secure);
     Bytes doAgreement(const SimApdu& a);
     Bytes doHostValue(const SimApdu& a);
