@@ -36,8 +36,8 @@ void CheckLength(size_t n) {
 
 long long createToken(ISender* card) {
     if (!card) throw std::invalid_argument("null card");
-    CAPDUTokenModule::CInstanceRef module;
-    return module->CreateToken(nullptr, Card(card));
+    CAPDUTokenModule::CCreateCall call;
+    return call.module->CreateToken(nullptr, Card(card));
 }
 
 void destroyToken(ISender* card, long long handle) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -142,5 +143,130 @@ TEST(ModuleBinding, HandlesAreNeverGivenTwice) {
         if (i % 2 == 0) mb::destroyToken(card.get(), h);  // every other one kept, so the module lives on too
     }
     for (size_t i = 2; i < seen.size(); i += 2) mb::destroyToken(card.get(), seen[i]);
+    EXPECT_EQ(mb::tokenCount(), 0u);
+}
+
+namespace {
+// A card whose transmit calls back into the library once, on the same thread, at the
+// first command that matches (any command when no instruction is named), and keeps
+// what that nested call came to.
+class CCallingBackCard : public libapdu::ISender {
+public:
+    CCallingBackCard(libapdu::ISender* inner, std::function<void()> nested, int ins = -1)
+        : m_inner(inner), m_nested(std::move(nested)), m_ins(ins) {}
+
+    void send(const TBytes& command, TBytes& response) override {
+        if (m_nested && (m_ins < 0 || (command.size() > 1 && command[1] == m_ins))) {
+            auto nested = std::move(m_nested);
+            m_nested = nullptr;
+            nestedOutcome = mb::Run(nested);
+            fired = true;
+        }
+        m_inner->send(command, response);
+    }
+    TBytes atr() override { return m_inner->atr(); }
+
+    bool fired = false;
+    mb::Outcome nestedOutcome;
+
+private:
+    libapdu::ISender* m_inner;
+    std::function<void()> m_nested;
+    int m_ins;
+};
+
+// Logs in, opens a container and stores F006 in it.
+void PrepareContainer(libapdu::ISender* card, long long h) {
+    const std::u16string pin = U(u"1234");
+    mb::Login(card, h, &pin);
+    mb::openDir(card, h, "2b", true);
+    mb::storeFile(card, h, 0xF006, TBytes(20, 0x66), false);
+}
+
+// Every container file of directory 2b as a caller reads it back.
+std::vector<TBytes> ContainerFiles(libapdu::ISender* card, long long h) {
+    std::vector<TBytes> files;
+    mb::openDir(card, h, "2b", false);
+    for (int id : {0xF003, 0xF006}) {
+        TBytes back(static_cast<size_t>(mb::getFileSize(card, h, id)));
+        mb::readFile(card, h, id, static_cast<int>(back.size()), back);
+        files.push_back(back);
+    }
+    return files;
+}
+}  // namespace
+
+// A card whose transmit calls the library again from the same thread: the nested call
+// is refused ("Unknown error") before it sends anything, and the outer call goes on as
+// if it had never been made. Served, the nested call's selection of F006 took the
+// outer store's bytes, and a nested Logout cut the outer call off.
+TEST(ModuleBinding, CallsFromInsideTransmitAreRefused) {
+    std::unique_ptr<cardsim::CardSim> plain = cardsim::MakeJavaToken();
+    const long long ph = mb::createToken(plain.get());
+    PrepareContainer(plain.get(), ph);
+    mb::storeFile(plain.get(), ph, 0xF003, TBytes(300, 0x33), false);
+    const std::vector<TBytes> want = ContainerFiles(plain.get(), ph);
+    const std::string wantTree = plain->dump();
+    mb::destroyToken(plain.get(), ph);
+
+    struct Case {
+        const char* what;
+        int ins;  // the instruction at which transmit calls back (15: the Java write); -1 the first command
+        int nested;
+    };
+    const Case cases[] = {
+        {"getFileSize at the first command", -1, 0}, {"getFileSize at the first write", 0x15, 0},
+        {"readFile at the first command", -1, 1},    {"readFile at the first write", 0x15, 1},
+        {"Logout at the first command", -1, 2},      {"Logout at the first write", 0x15, 2},
+        {"createToken at the first write", 0x15, 3}, {"another token at the first write", 0x15, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<cardsim::CardSim> sim = cardsim::MakeJavaToken();
+        std::unique_ptr<cardsim::CardSim> other = cardsim::MakeJavaToken();
+        const long long h = mb::createToken(sim.get());
+        const long long oh = mb::createToken(other.get());
+        PrepareContainer(sim.get(), h);
+        CCallingBackCard* self = nullptr;
+        const std::function<void()> nested[] = {
+            [&] { (void)mb::getFileSize(self, h, 0xF006); },
+            [&] {
+                TBytes out(20);
+                mb::readFile(self, h, 0xF006, 20, out);
+            },
+            [&] { mb::Logout(self, h); },
+            [&] { (void)mb::createToken(other.get()); },
+            [&] { (void)mb::getTokenSerial(other.get(), oh); },
+        };
+        CCallingBackCard card(sim.get(), nested[c.nested], c.ins);
+        self = &card;
+        const size_t otherBefore = other->commandCount();
+        const size_t before = sim->commandCount();
+        const mb::Outcome outer = mb::Run([&] { mb::storeFile(&card, h, 0xF003, TBytes(300, 0x33), false); });
+        EXPECT_TRUE(outer.ok()) << outer.message;
+        ASSERT_TRUE(card.fired);
+        EXPECT_EQ(card.nestedOutcome.javaClass, kUnknown.javaClass);
+        EXPECT_EQ(card.nestedOutcome.message, kUnknown.message);
+        EXPECT_GT(sim->commandCount(), before);
+        EXPECT_EQ(other->commandCount(), otherBefore) << "the nested call reached a card";
+        EXPECT_EQ(mb::tokenCount(), 2u);
+        EXPECT_EQ(ContainerFiles(sim.get(), h), want);
+        EXPECT_EQ(sim->dump(), wantTree);
+        mb::destroyToken(sim.get(), h);
+        mb::destroyToken(other.get(), oh);
+    }
+
+    // createToken holds the module lock through its probe: a call on another token from
+    // inside it is refused, and the probe goes on to give its token.
+    std::unique_ptr<cardsim::CardSim> sim = cardsim::MakeJavaToken();
+    std::unique_ptr<cardsim::CardSim> other = cardsim::MakeHeronToken();
+    const long long oh = mb::createToken(other.get());
+    CCallingBackCard card(sim.get(), [&] { (void)mb::getTokenSerial(other.get(), oh); });
+    const long long h = mb::createToken(&card);
+    ASSERT_TRUE(card.fired);
+    EXPECT_EQ(card.nestedOutcome.message, kUnknown.message);
+    EXPECT_TRUE(mb::Run([&] { (void)mb::getTokenSerial(sim.get(), h); }).ok());
+    mb::destroyToken(sim.get(), h);
+    mb::destroyToken(other.get(), oh);
     EXPECT_EQ(mb::tokenCount(), 0u);
 }

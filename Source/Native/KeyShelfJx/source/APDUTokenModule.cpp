@@ -78,6 +78,9 @@ std::shared_ptr<CAPDUTokenModule> g_instance;
 // tag in the top 16 bits, then a count that outlives every module instance.
 std::atomic<long long> g_handleCount{0};
 
+// Whether this thread is inside a native call of this library.
+thread_local bool t_inCall = false;
+
 long long NewHandle() {
     return (static_cast<long long>(Binding::kHandleTag) << 48) | (g_handleCount.fetch_add(1) + 1);
 }
@@ -129,6 +132,13 @@ void CAPDUTokenModule::CInstanceRef::ReleaseIfUnused() {
     }
 }
 
+CAPDUTokenModule::CEntry::CEntry() {
+    if (t_inCall) throw CNestedCall();
+    t_inCall = true;
+}
+
+CAPDUTokenModule::CEntry::~CEntry() { t_inCall = false; }
+
 CAPDUTokenModule::CTokenCall::CTokenCall(CAPDUTokenModule& module, long long tokenKey) {
     // A handle that names no token is refused here, before the Java parameters of this
     // call reach any transport.
@@ -138,7 +148,7 @@ CAPDUTokenModule::CTokenCall::CTokenCall(CAPDUTokenModule& module, long long tok
         if (it == module.m_tokens.end()) ModuleError(kErrNotFound, __LINE__);
         m_mutex = it->second.callMutex;
     }
-    m_lock = std::unique_lock<std::recursive_mutex>(*m_mutex);
+    m_lock = std::unique_lock<std::mutex>(*m_mutex);
     // Destroyed while we waited for its last call to end. A handle is never given to
     // another token, so one that is still registered names the token we waited for.
     CAutoCSLock guard(module.m_lock);
@@ -217,7 +227,7 @@ long long CAPDUTokenModule::CreateToken(JNIEnv* env, jobject card) {
 
     // Everything that can fail comes before the registration, so a failed call leaves
     // no token behind that Java never got a handle for.
-    auto callMutex = std::make_shared<std::recursive_mutex>();
+    auto callMutex = std::make_shared<std::mutex>();
     const long long handle = NewHandle();
     m_openedDirNames[handle] = 0;
     m_tokens[handle] = Entry{token, callMutex};

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 
 #include "CriticalSection.h"
@@ -57,16 +58,37 @@ public:
     static unsigned short ConvertDir(const std::string& name);
     sh_ptr<libapdu::IToken> GetToken(long long tokenKey);
 
+    // Marks the calling thread as inside a native call for the length of that call.
+    // A card whose transmit calls back into the library on the same thread is
+    // refused here, before anything is looked up or sent: served, the nested call
+    // would hand a token's transport its own environment and card in the middle of
+    // the outer call's exchange (whose next command would then go through a dead
+    // reference, or to the nested call's file), or wait for a lock the outer call
+    // holds (createToken holds the module lock through the whole probe, and a call
+    // on another token could wait for a thread that waits for this one). Raises
+    // CNestedCall, which reaches Java as "Unknown error".
+    class CEntry {
+    public:
+        CEntry();
+        ~CEntry();
+        CEntry(const CEntry&) = delete;
+        CEntry& operator=(const CEntry&) = delete;
+    };
+    struct CNestedCall : std::logic_error {
+        CNestedCall() : std::logic_error("a native call made from inside another on the same thread") {}
+    };
+
     // Serialises the calls on one token: held by an entry point from the refresh of
     // the Java parameters to the end of its module operation, so two threads never
-    // share the stored environment or interleave their APDUs. Raises the module's
-    // not-found error (80070490) when the handle names no token.
+    // share the stored environment or interleave their APDUs. Not recursive: the
+    // thread that holds it is inside a call, and CEntry refuses it any other. Raises
+    // the module's not-found error (80070490) when the handle names no token.
     class CTokenCall {
     public:
         CTokenCall(CAPDUTokenModule& module, long long tokenKey);
     private:
-        std::shared_ptr<std::recursive_mutex> m_mutex;
-        std::unique_lock<std::recursive_mutex> m_lock;
+        std::shared_ptr<std::mutex> m_mutex;
+        std::unique_lock<std::mutex> m_lock;
     };
 
     // Keeps the instance alive for the length of one native call.
@@ -83,9 +105,10 @@ public:
     };
 
     // What every native method but createToken holds for its module operation: the
-    // instance, and the token's call lock, taken after the Java parameters of this
-    // call are handed to the token's transport.
+    // thread's entry, the instance, and the token's call lock, taken before the Java
+    // parameters of this call are handed to the token's transport.
     struct CCall {
+        CEntry entry;
         CInstanceRef module;
         CTokenCall token;
         CCall(JNIEnv* env, jobject card, long long tokenKey) : token(*module, tokenKey) {
@@ -93,12 +116,18 @@ public:
         }
     };
 
+    // What createToken holds: the thread's entry and the instance.
+    struct CCreateCall {
+        CEntry entry;
+        CInstanceRef module;
+    };
+
 private:
     CAPDUTokenModule();
 
     struct Entry {
         sh_ptr<libapdu::IToken> token;
-        std::shared_ptr<std::recursive_mutex> callMutex;
+        std::shared_ptr<std::mutex> callMutex;
     };
 
     libapdu::path FilePath(long long tokenKey, int file);

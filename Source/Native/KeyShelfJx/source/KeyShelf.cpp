@@ -132,8 +132,8 @@ KEYSHELF_JNI(jlong, createToken)(JNIEnv* env, jobject, jobject card) {
         return 0;
     }
     return Guarded(env, jlong(0), [&] {
-        CAPDUTokenModule::CInstanceRef module;
-        return static_cast<jlong>(module->CreateToken(env, card));
+        CAPDUTokenModule::CCreateCall call;
+        return static_cast<jlong>(call.module->CreateToken(env, card));
     });
 }
 
