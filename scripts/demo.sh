@@ -13,7 +13,8 @@
 # 123456, Gost2 12345678) unless
 # KEYSHELF_DEMO_PIN=... says otherwise; against a reader KEYSHELF_DEMO_PIN, and
 # without one the login is skipped.
-set -euo pipefail
+set -Eeuo pipefail
+trap 'rc=$?; [ "$BASH_SUBSHELL" -gt 0 ] || echo "demo.sh: line $LINENO: exit $rc from: $BASH_COMMAND" >&2' ERR
 card=java
 sim_opts=()
 if [ "${1:-}" = "--card" ]; then
@@ -42,7 +43,9 @@ lib=$(dirname "$(find build -name libKeyShelfJx.so -print -quit)")
 classes=build/demo-classes
 rm -rf "$classes"
 javac --release 17 -d "$classes" tests/java/src/io/keyshelf/pellar/zudezozud/zid/z6ez/KeyShelfJx.java demo/KeyStoreDemo.java
-pcsclib=$(ldconfig -p | awk '/libpcsclite.so.1 /{print $NF; exit}')
+# The whole cache first: awk leaving at its match would fail the pipe (SIGPIPE).
+libcache=$(ldconfig -p)
+pcsclib=$(awk '/libpcsclite.so.1 /{print $NF; exit}' <<<"$libcache")
 jvm=(java -Djava.library.path="$lib" -cp "$classes")
 [ -n "$pcsclib" ] && jvm+=(-Dsun.security.smartcardio.library="$pcsclib")
 

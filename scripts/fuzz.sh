@@ -5,7 +5,8 @@
 # Exit 1 when a target crashes (or leaks, times out, runs out of memory): its
 # reproducer is kept under build-fuzz/fuzz-run/<target>/artifacts and the
 # command that replays it is printed.
-set -euo pipefail
+set -Eeuo pipefail
+trap 'rc=$?; [ "$BASH_SUBSHELL" -gt 0 ] || echo "fuzz.sh: line $LINENO: exit $rc from: $BASH_COMMAND" >&2' ERR
 here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
 
@@ -67,7 +68,7 @@ if [ "$crashed" = 1 ]; then
     d="$run/$t"
     [ "$(cat "$d/rc")" = 0 ] && continue
     echo "== $t failed; log: $d/log"
-    grep -E 'ERROR|runtime error|SUMMARY|deadly signal|Test unit written' "$d/log" | head -5 || true
+    grep -m5 -E 'ERROR|runtime error|SUMMARY|deadly signal|Test unit written' "$d/log" || true
     for a in "$d"/artifacts/*; do
       [ -f "$a" ] && echo "replay: $build/tests/fuzz/fuzz_$t $a"
     done

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12 (when run as root) and
 # checks that it is there.
-set -euo pipefail
+set -Eeuo pipefail
+trap 'rc=$?; [ "$BASH_SUBSHELL" -gt 0 ] || echo "setup.sh: line $LINENO: exit $rc from: $BASH_COMMAND" >&2' ERR
 
 PACKAGES=(
   cmake g++ make pkg-config
@@ -16,7 +17,8 @@ PACKAGES=(
 
 missing=()
 for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null) || status=""
+  [[ $status == *"install ok installed"* ]] || missing+=("$p")
 done
 
 if [ ${#missing[@]} -gt 0 ]; then

@@ -3,7 +3,8 @@
 # tests under -Xcheck:jni, the same C++ tests under ASan+UBSan, the token module's
 # stress test under TSan, and the fuzzers for a short time each (scripts/fuzz.sh
 # runs them longer).
-set -euo pipefail
+set -Eeuo pipefail
+trap 'rc=$?; [ "$BASH_SUBSHELL" -gt 0 ] || echo "test.sh: line $LINENO: exit $rc from: $BASH_COMMAND" >&2' ERR
 here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
 bash scripts/setup.sh

@@ -7,7 +7,8 @@
 #
 # usage: bench/java/run.sh [--soak] [--no-build] [BUILD_DIR] [-Dbench.rounds=N -Dbench.warmup=N -Dbench.batch=N ...]
 #        bench/java/run.sh --soak [--no-build] [BUILD_DIR] [-Dbench.threads=N -Dbench.calls=N]
-set -euo pipefail
+set -Eeuo pipefail
+trap 'rc=$?; [ "$BASH_SUBSHELL" -gt 0 ] || echo "run.sh: line $LINENO: exit $rc from: $BASH_COMMAND" >&2' ERR
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 target=java_bench

@@ -3,7 +3,8 @@
 # people's processes: full RELRO (read-only relocations, bound at load), the
 # stack protector, and (in optimised builds) fortified C library calls.
 #   check_hardening.sh <library> <fortified: 0 or 1>
-set -euo pipefail
+set -Eeuo pipefail
+trap 'rc=$?; [ "$BASH_SUBSHELL" -gt 0 ] || echo "check_hardening.sh: line $LINENO: exit $rc from: $BASH_COMMAND" >&2' ERR
 lib=$1
 fortified=$2
 fail() { echo "$lib: $*" >&2; exit 1; }

@@ -2,7 +2,8 @@
 # Installs the build into a fresh prefix, then configures, builds and runs a
 # small consumer that finds the package with find_package(KeyShelf).
 #   check_package.sh <build dir> <work dir>
-set -euo pipefail
+set -Eeuo pipefail
+trap 'rc=$?; [ "$BASH_SUBSHELL" -gt 0 ] || echo "check_package.sh: line $LINENO: exit $rc from: $BASH_COMMAND" >&2' ERR
 build=$1
 work=$2
 src="$(cd "$(dirname "$0")" && pwd)"
