@@ -33,6 +33,40 @@ inline bool ClearedFailure(JNIEnv* env) {
     return true;
 }
 
+// Zeroes, when it goes, a Java byte array the transport built for a command or took
+// as its own copy of an answer: a PIN or the bytes of a read-protected file would
+// otherwise wait in it for the garbage collector. Declared after the call's
+// CLocalFrame, so that it runs before the frame drops the reference. A Java exception
+// pending at that point is set aside while the zeros are written, and pending again
+// afterwards.
+class CZeroedArray {
+public:
+    CZeroedArray(JNIEnv* env, jbyteArray array, jsize length) : m_env(env), m_array(array), m_length(length) {}
+    ~CZeroedArray() {
+        if (!m_array || m_length <= 0) return;
+        jthrowable pending = m_env->ExceptionOccurred();
+        if (pending) m_env->ExceptionClear();
+        static const jbyte kZeros[256] = {};
+        for (jsize at = 0; at < m_length && !m_env->ExceptionCheck();) {
+            const jsize n = m_length - at < 256 ? m_length - at : 256;
+            m_env->SetByteArrayRegion(m_array, at, n, kZeros);
+            at += n;
+        }
+        ClearedFailure(m_env);  // none within the array's own length
+        if (pending) {
+            m_env->Throw(pending);
+            m_env->DeleteLocalRef(pending);
+        }
+    }
+    CZeroedArray(const CZeroedArray&) = delete;
+    CZeroedArray& operator=(const CZeroedArray&) = delete;
+
+private:
+    JNIEnv* m_env;
+    jbyteArray m_array;
+    jsize m_length;
+};
+
 }  // namespace APDUSupport
 }  // namespace KOVA
 

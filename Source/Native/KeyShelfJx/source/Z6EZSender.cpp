@@ -139,6 +139,9 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
 
     jbyteArray array = env->NewByteArray(static_cast<jsize>(c.size()));
     if (!array || Failed(env)) return;
+    // CommandAPDU works on a copy of its own: this array, the library's, is zeroed
+    // once the card has answered, whichever way the call ends.
+    CZeroedArray zeroCommand(env, array, static_cast<jsize>(c.size()));
     env->SetByteArrayRegion(array, 0, static_cast<jsize>(c.size()), reinterpret_cast<const jbyte*>(c.data()));
     if (Failed(env)) return;
     jobject capdu = env->NewObject(m_commandClass, m_commandInit, array);
@@ -151,12 +154,14 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
 
     jbyteArray data = static_cast<jbyteArray>(env->CallObjectMethod(rapdu, m_getData));
     if (Failed(env) || !data) return;
+    const jsize n = env->GetArrayLength(data);
+    if (Failed(env)) return;
+    // getData answers a copy made for us: zeroed once its bytes are copied out.
+    CZeroedArray zeroData(env, data, n);
     const jint sw1 = env->CallIntMethod(rapdu, m_getSW1);
     if (Failed(env)) return;
     const jint sw2 = env->CallIntMethod(rapdu, m_getSW2);
     if (Failed(env) || sw1 < 0 || sw1 > 255 || sw2 < 0 || sw2 > 255) return;
-    const jsize n = env->GetArrayLength(data);
-    if (Failed(env)) return;
 
     // Filled in place: the facets hand over a buffer already large enough for the answer.
     response.resize(static_cast<size_t>(n) + 2);

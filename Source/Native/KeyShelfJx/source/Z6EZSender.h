@@ -18,6 +18,8 @@ public:
     Z6EZSender(const Z6EZSender&) = delete;
     Z6EZSender& operator=(const Z6EZSender&) = delete;
 
+    // The Java arrays of the command and of the answer's data, the library's own
+    // copies, are zeroed before it returns, whichever way it ends.
     void send(const libapdu::TBytes& command, libapdu::TBytes& response) override;
     libapdu::TBytes atr() override;
     void control(unsigned int code, const libapdu::TBytes& in, libapdu::TBytes& out) override;

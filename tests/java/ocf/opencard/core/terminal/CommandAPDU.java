@@ -1,15 +1,23 @@
 package opencard.core.terminal;
 
-/** Test stand-in: a command APDU made of the bytes given, kept as they are. */
+/**
+ * Test stand-in: a command APDU over the array given, which it keeps (as the
+ * framework's does) rather than a copy.
+ */
 public class CommandAPDU {
-    private final byte[] bytes;
+    private final byte[] buffer;
 
-    public CommandAPDU(byte[] bytes) {
-        this.bytes = bytes.clone();
+    public CommandAPDU(byte[] buffer) {
+        this.buffer = buffer;
+    }
+
+    /** The array the command was made with, itself. */
+    public byte[] getBuffer() {
+        return buffer;
     }
 
     /** The command's bytes (what a card service's channel hands to its reader). */
     public byte[] getBytes() {
-        return bytes.clone();
+        return buffer.clone();
     }
 }

@@ -1,13 +1,24 @@
 package io.keyshelf.jtest;
 
 import static io.keyshelf.jtest.KeyShelfLibrary.assertFails;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNotSame;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import io.keyshelf.corvid.zudezozud.zid.KeyShelf;
 import java.io.IOException;
+import java.net.URL;
+import java.net.URLClassLoader;
+import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 import java.util.List;
+import java.util.Set;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.function.UnaryOperator;
+import javax.smartcardio.CardException;
+import opencard.core.service.CardService;
 import opencard.core.service.CardServiceException;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
@@ -156,6 +167,142 @@ class KeyShelfOcfTest {
                 assertEquals(Hex.text(data), Hex.text(back));
             });
         }
+    }
+
+    /** Which framework classes the plug-in's loader takes from the caller's loader rather than its own copy. */
+    enum Shared {
+        /** A whole copy: the plug-in's channel takes and answers APDUs of its own classes. */
+        NONE,
+        /** The channel takes the caller's CommandAPDU but answers a ResponseAPDU of its own. */
+        COMMAND("opencard.core.terminal.CommandAPDU"),
+        /** The channel takes a CommandAPDU of its own. */
+        RESPONSE("opencard.core.terminal.ResponseAPDU");
+
+        final Set<String> names;
+
+        Shared(String... names) {
+            this.names = Set.of(names);
+        }
+    }
+
+    /**
+     * A card service of a plug-in over the token's link, loaded with the framework
+     * classes a second time (but the shared ones) by a class loader over the
+     * directories the caller's copies came from.
+     */
+    private static Object plugin(SimToken t, Shared shared, AtomicInteger commands) throws Exception {
+        URL framework = CardService.class.getProtectionDomain().getCodeSource().getLocation();
+        URL classes = PluginOcfService.class.getProtectionDomain().getCodeSource().getLocation();
+        ClassLoader caller = KeyShelfOcfTest.class.getClassLoader();
+        @SuppressWarnings("resource")  // lives as long as the plug-in's classes, to the end of the test
+        ClassLoader loader = new URLClassLoader(new URL[] {framework, classes}, ClassLoader.getPlatformClassLoader()) {
+            @Override
+            protected Class<?> loadClass(String name, boolean resolve) throws ClassNotFoundException {
+                return shared.names.contains(name) ? caller.loadClass(name) : super.loadClass(name, resolve);
+            }
+        };
+        Class<?> cls = Class.forName(PluginOcfService.class.getName(), true, loader);
+        assertNotSame(CardService.class, cls.getSuperclass(), "the plug-in's framework is a copy of its own");
+        UnaryOperator<byte[]> link = c -> {
+            try {
+                return t.card.exchangeCommand(c);
+            } catch (CardException e) {
+                throw new IllegalStateException(e);
+            }
+        };
+        return cls.getConstructor(UnaryOperator.class, AtomicInteger.class).newInstance(link, commands);
+    }
+
+    /**
+     * A service whose channel works on another copy of the framework classes never has
+     * an object of one copy taken for one of the other: the transport fails (6B00), at
+     * createToken and at a call on a token made with the caller's own service, and the
+     * token goes on. Where the channel takes our CommandAPDU it is called, but its
+     * answer is refused; otherwise it is never called.
+     */
+    @ParameterizedTest
+    @EnumSource(Shared.class)
+    void aChannelOnAnotherCopyOfTheFrameworkFailsTheTransport(Shared shared) throws Exception {
+        try (SimToken t = SimToken.start("heron", "--serial", "07")) {
+            AtomicInteger reached = new AtomicInteger();
+            Object plugin = plugin(t, shared, reached);
+            if (shared == Shared.COMMAND) {
+                // Built, then every probe's answer is refused: no applet answered.
+                assertFails(Deliverable.KEYSHELF.noApplet(), Deliverable.KEYSHELF.noAppletMessage,
+                        () -> KeyShelf.createToken(plugin));
+                assertTrue(reached.get() > 0);
+            } else {
+                assertFails(IOException.class, BAD, () -> KeyShelf.createToken(plugin));
+            }
+            OcfService s = service(t);
+            session(s, h -> {
+                assertFails(IOException.class, BAD, () -> KeyShelf.openDir(plugin, h, "2", true));
+                KeyShelf.openDir(s, h, "2", true);
+                assertFails(IOException.class, BAD, () -> KeyShelf.getDirList(plugin, h));
+                assertEquals("2", KeyShelf.getDirList(s, h));
+                assertEquals("7\\", KeyShelf.getTokenSerial(s, h));
+            });
+            if (shared != Shared.COMMAND) assertEquals(0, reached.get());
+        }
+    }
+
+    /**
+     * The arrays the transport hands to the channel (each command's own, which the
+     * framework's CommandAPDU keeps) and the answers' buffers it reads are zeros once
+     * the call is back: the PIN of a login, and the bytes of a read-protected file
+     * written and read; on the roads where the login's command fails too.
+     */
+    @ParameterizedTest
+    @EnumSource(value = OcfService.Answer.class, names = {"CARD", "THROW", "NULL_RESPONSE", "NULL_BUFFER", "ONE_BYTE"})
+    void theTransportsArraysAreZeroedAfterTheCall(OcfService.Answer login) throws Exception {
+        String pinText = "Zq8#Vw2!";
+        byte[] pin = pinText.getBytes(StandardCharsets.US_ASCII);
+        byte[] file = new byte[48];
+        for (int i = 0; i < file.length; i++) file[i] = (byte) (0xC5 ^ i * 37);
+        try (SimToken t = SimToken.start("datastore", "--pin", pinText)) {
+            OcfService s = service(t).keepArrays();
+            session(s, h -> {
+                if (login != OcfService.Answer.CARD) {
+                    s.faultOn(LOGIN, login);
+                    assertThrows(IOException.class, () -> KeyShelf.Login(s, h, pinText.toCharArray()));
+                    assertZeros(s);
+                    s.faultAt(0, OcfService.Answer.CARD);
+                }
+                KeyShelf.Login(s, h, pinText.toCharArray());
+                assertZeros(s);
+                KeyShelf.openDir(s, h, "1", true);
+                KeyShelf.storeFile(s, h, 0xF001, file.clone(), false);
+                assertZeros(s);
+                byte[] back = new byte[file.length];
+                KeyShelf.readFile(s, h, 0xF001, file.length, back);
+                assertArrayEquals(file, back);
+                assertZeros(s);
+            });
+            // The secrets went through the arrays checked: the login's command (twice on a
+            // failed road), and the file's bytes in a command and in an answer.
+            List<byte[]> sent = s.sent();
+            long logins = sent.stream().filter(c -> startsWith(c, LOGIN) && endsWith(c, pin)).count();
+            assertEquals(login == OcfService.Answer.CARD ? 1 : 2, logins);
+            assertTrue(sent.stream().anyMatch(c -> Hex.text(c).contains(Hex.text(file))), "no write of the file");
+            // Each command's array, and the buffer of each answer that had one.
+            assertTrue(s.arrays().size() >= 2 * sent.size() - 1, s.arrays().size() + " arrays, " + sent.size() + " commands");
+        }
+    }
+
+    private static final byte[] LOGIN = Hex.bytes("80 10 10 00");
+
+    private static void assertZeros(OcfService s) {
+        List<byte[]> arrays = s.arrays();
+        for (int i = 0; i < arrays.size(); i++)
+            assertEquals(Hex.text(new byte[arrays.get(i).length]), Hex.text(arrays.get(i)), "array " + i);
+    }
+
+    private static boolean startsWith(byte[] b, byte[] prefix) {
+        return b.length >= prefix.length && Arrays.equals(b, 0, prefix.length, prefix, 0, prefix.length);
+    }
+
+    private static boolean endsWith(byte[] b, byte[] suffix) {
+        return b.length >= suffix.length && Arrays.equals(b, b.length - suffix.length, b.length, suffix, 0, suffix.length);
     }
 
     private static byte[] last(OcfService s) {

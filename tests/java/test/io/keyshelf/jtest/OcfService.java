@@ -43,6 +43,7 @@ class OcfService extends CardService {
     final AtomicInteger cardCalls = new AtomicInteger();
     final AtomicInteger commands = new AtomicInteger();
     private final List<byte[]> sent = new ArrayList<>();
+    private volatile List<byte[]> arrays;
 
     private volatile int nullChannelAtCall;
     private volatile Answer fault = Answer.CARD;
@@ -131,6 +132,23 @@ class OcfService extends CardService {
         return this;
     }
 
+    /**
+     * From now on keeps the very arrays the transport hands over and gets back: each
+     * command's own array and each answer's buffer (copies of their bytes stay in sent()).
+     */
+    OcfService keepArrays() {
+        arrays = new ArrayList<>();
+        return this;
+    }
+
+    /** The arrays kept since keepArrays(), in order. */
+    List<byte[]> arrays() {
+        List<byte[]> kept = arrays;
+        synchronized (sent) {
+            return new ArrayList<>(kept);
+        }
+    }
+
     /** Every command's bytes, in order. */
     List<byte[]> sent() {
         synchronized (sent) {
@@ -186,6 +204,20 @@ class OcfService extends CardService {
         synchronized (sent) {
             sent.add(bytes);
         }
+        List<byte[]> kept = arrays;
+        if (kept != null) keep(kept, command.getBuffer());
+        ResponseAPDU answer = answer(n, bytes);
+        if (kept != null && answer != null && answer.getBuffer() != null) keep(kept, answer.getBuffer());
+        return answer;
+    }
+
+    private void keep(List<byte[]> kept, byte[] array) {
+        synchronized (sent) {
+            kept.add(array);
+        }
+    }
+
+    private ResponseAPDU answer(int n, byte[] bytes) {
         Gate g = gate;
         try {
             if (g != null && !g.pass()) throw new IllegalStateException("gate never opened");
