@@ -1,6 +1,7 @@
 #include "appcry/cry_tessel.h"
 
-#include "apppin/pin_common.h"
+#include "appfs/fs_tessel.h"
+#include "apppin/pin_tessel.h"
 
 namespace libapdu LIBAPDU_API {
 
@@ -260,7 +261,7 @@ void CCryTessel::create(unsigned short fid, CCryptoInfo info) {
     const size_t templateLength = 4 + kKeyDescriptionSize + 4 + k.size();
     if (templateLength > 0xFFFF) raise(kSwBadArgument, __LINE__);
 
-    const unsigned char pin = userPinReference();
+    const unsigned char pin = keyOwnerReference();
     TBytes inner = {0x8A, 0x01, 0x04, 0x83, 0x02};
     PutBE16(inner, fid);
     inner.insert(inner.end(), {0x80, 0x02});
@@ -283,6 +284,20 @@ void CCryTessel::create(unsigned short fid, CCryptoInfo info) {
     } catch (const IException& e) {
         raise(e.code(), __LINE__);
     }
+}
+
+unsigned char CCryTessel::keyOwnerReference() {
+    // The user PIN's first read selects 3F00/3000/3002 on the card; the key file
+    // belongs in the directory the file system has selected, so that directory is
+    // selected again after it. A place the file system does not know could not be.
+    const CPinTessel* pins = dynamic_cast<const CPinTessel*>(applet()->pin());
+    if (!pins || pins->designatorsRead()) return userPinReference();
+    CFSTessel* fs = dynamic_cast<CFSTessel*>(applet()->fs());
+    if (!fs || fs->cardPath().empty()) raise(kSwRefused, __LINE__);
+    const path place = fs->cardPath();
+    const unsigned char reference = userPinReference();
+    fs->selectSimple(place);
+    return reference;
 }
 
 TBytes CCryTessel::decrypt(const TBytes& data) {
