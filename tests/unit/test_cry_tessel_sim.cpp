@@ -134,8 +134,8 @@ TEST_F(CryTesselSim, RefusalsBeforeAndFromTheCard) {
 // Reading the user PIN's designator for the first time selects 3F00/3000/3002 on
 // the card: an import made before that read (after an external login, or with
 // no login where the directory lets anyone create) still lands in the directory
-// the file system selected, and once the designators are known nothing is
-// selected on the way.
+// the file system selected, once the designators are known nothing is selected
+// on the way, and with no selection to come back to the import is refused.
 TEST(CryTesselSimImport, AKeyLandsInTheSelectedDirectoryWhetherOrNotTheDesignatorsWereRead) {
     const cardsim::SimRsaKey key = cardsim::SharedRsaKey(1024);
     CCryptoInfo info;
@@ -173,6 +173,12 @@ TEST(CryTesselSimImport, AKeyLandsInTheSelectedDirectoryWhetherOrNotTheDesignato
         // Selections by path: the designator's read and the directory again, or none.
         EXPECT_EQ(t.count("80 A4 08 0C"), c.designatorsRead ? 0u : 2u);
     }
+    // With nothing selected by the file system there is no place to come back to:
+    // refused before anything is sent.
+    TesselSimToken t;
+    t.card->clearLog();
+    EXPECT_EQ(Outcome([&] { t.token->crypto()->create(0x0203, info); }), "code 6900");
+    EXPECT_TRUE(t.card->log().empty());
 }
 
 }  // namespace
