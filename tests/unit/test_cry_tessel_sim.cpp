@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "appcry/cry_tessel.h"
+#include "apppin/pin_tessel.h"
 #include "cry_test_support.h"
 #include "sim_rsa.h"
 #include "sim_tessel.h"
 #include "sim_tokens.h"
+#include "tessel_sim_token.h"
 
 using namespace libapdu;
 using cry_test::Outcome;
@@ -127,6 +129,56 @@ TEST_F(CryTesselSim, RefusalsBeforeAndFromTheCard) {
     card->truncateNext(cardsim::MatchClaIns(0x80, 0x48), 3);
     EXPECT_EQ(Outcome([&] { cry().select(At(kKeyDir, 0x0201)); }), "int 0");
     EXPECT_EQ(cry().info().path, At(kKeyDir, 0x0201));  // the earlier selection stays
+}
+
+// Reading the user PIN's designator for the first time selects 3F00/3000/3002 on
+// the card: an import made before that read (after an external login, or with
+// no login where the directory lets anyone create) still lands in the directory
+// the file system selected, once the designators are known nothing is selected
+// on the way, and with no selection to come back to the import is refused.
+TEST(CryTesselSimImport, AKeyLandsInTheSelectedDirectoryWhetherOrNotTheDesignatorsWereRead) {
+    const cardsim::SimRsaKey key = cardsim::SharedRsaKey(1024);
+    CCryptoInfo info;
+    info.keyLength = 128;
+    info.keyPart1 = cardsim::RsaPublicExponent(key);
+    info.keyPart2 = cardsim::RsaModulus(key);
+    info.keyPart3 = cardsim::RsaPrivatePart(key, "d");
+    struct Case {
+        const char* name;
+        std::function<void(TesselSimToken&)> login;
+        path directory;
+        bool designatorsRead;
+    } const cases[] = {
+        {"after an external login",
+         [](TesselSimToken& t) {
+             t.pin()->select({0x3F00, 0x0024});
+             t.pin()->externalLogin(Hex("31 32 33 34"));
+         },
+         kCertDir, false},
+        {"with no login, in the container", [](TesselSimToken&) {}, cardsim::SimTesselApplet::kContainer, false},
+        {"after a PIN login", [](TesselSimToken& t) { t.login(); }, kCertDir, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TesselSimToken t;
+        c.login(t);
+        const CPinTessel* pins = dynamic_cast<const CPinTessel*>(t.pin());
+        ASSERT_NE(pins, nullptr);
+        ASSERT_EQ(pins->designatorsRead(), c.designatorsRead);
+        t.fs()->select(c.directory);
+        t.card->clearLog();
+        t.token->crypto()->create(0x0203, info);
+        ASSERT_NE(t.sim->find(At(c.directory, 0x0203)), nullptr);
+        EXPECT_EQ(t.sim->find(At(kKeyDir, 0x0203)), nullptr);
+        // Selections by path: the designator's read and the directory again, or none.
+        EXPECT_EQ(t.count("80 A4 08 0C"), c.designatorsRead ? 0u : 2u);
+    }
+    // With nothing selected by the file system there is no place to come back to:
+    // refused before anything is sent.
+    TesselSimToken t;
+    t.card->clearLog();
+    EXPECT_EQ(Outcome([&] { t.token->crypto()->create(0x0203, info); }), "code 6900");
+    EXPECT_TRUE(t.card->log().empty());
 }
 
 }  // namespace

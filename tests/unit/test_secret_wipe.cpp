@@ -1,29 +1,39 @@
-// PINs and read-protected file bytes on their way between the caller and the card: no
-// heap block that the library frees while it converts, wraps and carries one may still
-// hold it in any of its forms (UTF-16 units, wide characters, UTF-8 or locale bytes,
-// file bytes), on every family. Every allocation of this test binary goes through the
+// PINs, login tickets, keys and read-protected file bytes on their way between the
+// caller and the card: no heap block that the library frees while it converts, wraps
+// and carries one may still hold it in any of its forms (UTF-16 units, wide
+// characters, UTF-8 or locale bytes, file bytes), on every family. Every allocation of this test binary goes through the
 // replaced operators below; only a watching thread scans.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "apppin/pin_common.h"
+#include "crypto/crypto.h"
 #include "libapdu.h"
 #include "libapdu.internal.h"
 #include "Z6EZSender.h"
 #include "module_binding.h"
 #include "scripted_sender.h"
+#include "sim_kite.h"
+#include "sim_rsa.h"
+#include "sim_tessel.h"
 #include "sim_tokens.h"
+#include "tessel_ticket.h"
 
 namespace {
 struct Watch {
     std::vector<std::vector<unsigned char>> forms;  // byte patterns of the secret
     int found = 0;
+    // When set, a copy of every freed block, for secrets known only afterwards.
+    std::vector<std::vector<unsigned char>>* kept = nullptr;
 };
 thread_local Watch* g_watch = nullptr;
 
@@ -33,6 +43,7 @@ void Scan(void* p) {
     g_watch = nullptr;  // no scanning of the scan's own frees
     const size_t n = malloc_usable_size(p);
     const unsigned char* bytes = static_cast<const unsigned char*>(p);
+    if (w->kept) w->kept->emplace_back(bytes, bytes + n);
     for (const auto& form : w->forms)
         if (n >= form.size())
             for (size_t i = 0; i + form.size() <= n; ++i)
@@ -438,4 +449,332 @@ TEST(SecretWipe, ATesselDecipherInPiecesLeavesNoFreedCopyOfThePlainText) {
     EXPECT_EQ(plain, secret);
     EXPECT_GE(sim->count(0x00, 0xC0), 4u);
     libapdu::SecureWipe(plain);
+}
+
+// ---------------------------------------------------------------- Tessel and Kite roads
+
+namespace {
+
+// The eight-byte runs of a secret, less those too plain to tell apart from a
+// block of zeros or of filler (runs of a mostly empty record).
+std::vector<std::vector<unsigned char>> Runs(const libapdu::TBytes& secret) {
+    std::vector<std::vector<unsigned char>> runs;
+    for (size_t at = 0; at + 8 <= secret.size(); at += 8) {
+        std::vector<unsigned char> run(secret.begin() + at, secret.begin() + at + 8);
+        std::vector<unsigned char> distinct = run;
+        std::sort(distinct.begin(), distinct.end());
+        if (std::unique(distinct.begin(), distinct.end()) - distinct.begin() >= 3) runs.push_back(std::move(run));
+    }
+    return runs;
+}
+
+// A watch for the runs and forms given, which also keeps every block freed while
+// it lives: some secrets are known only once the road is over (the answer to the
+// card's challenge).
+class CWatchingRoad {
+public:
+    // The forms come in whole: temporaries that made them must be gone before the watch begins.
+    explicit CWatchingRoad(std::vector<std::vector<unsigned char>>&& forms) {
+        m_watch.forms = std::move(forms);
+        m_watch.kept = &m_kept;
+        g_watch = &m_watch;
+    }
+    ~CWatchingRoad() { stop(); }
+    void stop() { g_watch = nullptr; }
+    int found() const { return m_watch.found; }
+    // Kept blocks holding one of the secret's runs; called once the watch stopped.
+    int holding(const libapdu::TBytes& secret) const {
+        int n = 0;
+        for (const auto& block : m_kept)
+            for (const auto& run : Runs(secret))
+                if (std::search(block.begin(), block.end(), run.begin(), run.end()) != block.end()) {
+                    ++n;
+                    break;
+                }
+        return n;
+    }
+
+private:
+    Watch m_watch;
+    std::vector<std::vector<unsigned char>> m_kept;
+};
+
+std::vector<std::vector<unsigned char>> operator+(std::vector<std::vector<unsigned char>> a,
+                                                  const std::vector<std::vector<unsigned char>>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A Tessel token the library opens over a simulated card reached out of the watch.
+struct CTesselRoad {
+    std::unique_ptr<cardsim::CardSim> sim;
+    cardsim::SimTesselApplet* applet;
+    std::unique_ptr<libapdu::IToken> token;
+    explicit CTesselRoad(const cardsim::SimTokenOptions& o = cardsim::SimTokenOptions())
+        : sim(cardsim::MakeTesselToken(o)), applet(sim->find<cardsim::SimTesselApplet>()) {
+        std::unique_ptr<libapdu::ISender> sender(new COwnedUnwatchedCard(*sim));
+        token = libapdu::IToken::create(sender);
+        token->selectApplet(0x2101);
+    }
+    libapdu::IAppPin* pin() { return token->pin(); }
+    // The data field of the last command the card took with this CLA and INS.
+    libapdu::TBytes lastData(unsigned char cla, unsigned char ins) const {
+        libapdu::TBytes data;
+        for (const auto& e : sim->log())
+            if (e.command.size() > 5 && e.command[0] == cla && e.command[1] == ins)
+                data.assign(e.command.begin() + 5, e.command.begin() + 5 + e.command[4]);
+        return data;
+    }
+};
+
+const std::string kTesselPin = "Qz7#kP2!wX9$mN4&";
+
+}  // namespace
+
+// The library's secret bytes let go of no block unwiped, however they are filled:
+// grown past their room, assigned anew, cleared, handed to a callee, destroyed.
+TEST(SecretWipe, SecretBytesWipeEveryBlockTheyLetGo) {
+    using libapdu::CSecretBytes;
+    using libapdu::TBytes;
+    struct Case {
+        const char* name;
+        void (*road)(const TBytes& s);
+    } const cases[] = {
+        {"grown a byte at a time",
+         [](const TBytes& s) {
+             CSecretBytes b;
+             for (unsigned char x : s) b.push_back(x);
+         }},
+        {"grown in pieces",
+         [](const TBytes& s) {
+             CSecretBytes b;
+             for (size_t at = 0; at < s.size(); at += 8) b.append(s.data() + at, s.data() + at + 8);
+         }},
+        {"moved to a larger block",
+         [](const TBytes& s) {
+             CSecretBytes b(s.data(), s.data() + s.size());
+             b.reserve(4 * s.size());
+         }},
+        {"grown by resize",
+         [](const TBytes& s) {
+             CSecretBytes b(s.data(), s.data() + s.size());
+             b.resize(3 * s.size());
+         }},
+        {"shrunk, then cleared",
+         [](const TBytes& s) {
+             CSecretBytes b(s.data(), s.data() + s.size());
+             b.resize(8);
+             b.clear();
+         }},
+        {"assigned other bytes",
+         [](const TBytes& s) {
+             CSecretBytes b(s.data(), s.data() + s.size());
+             b = TBytes(s.size(), 0x5A);
+         }},
+        {"assigned another's by move",
+         [](const TBytes& s) {
+             CSecretBytes b(s.data(), s.data() + s.size());
+             CSecretBytes other(TBytes(8, 0x5A));
+             b = std::move(other);
+         }},
+        {"handed to a callee that reallocates it",
+         [](const TBytes& s) {
+             CSecretBytes b(s.data(), s.data() + s.size());
+             b.receive(4).assign(4 * s.size(), 0x33);
+         }},
+        {"a PIN command built",
+         [](const TBytes& s) {
+             libapdu::CPinCommand c(0x00, 0x20, 0x00, 0x00);
+             c.bytes(s);
+             const CSecretBytes apdu = c.build(true);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TBytes secret = FileBytes(64);
+        int found = 0;
+        {
+            CWatchingBytes watch(secret);
+            c.road(secret);
+            found = watch.found();
+        }
+        EXPECT_EQ(found, 0);
+    }
+}
+
+// A login ticket of each type that reaches the biometric step, the PIN step or
+// both: neither the ticket's text, nor its decoded record (the PIN's characters,
+// the ticket key), nor the PIN as the PIN step converts it, nor the answer to the
+// card's challenge is left in a freed block.
+TEST(SecretWipe, TesselTicketLoginsLeaveNoFreedCopyOfTheTicket) {
+    struct Case {
+        unsigned int type;
+        bool bio, pin;
+    } const cases[] = {
+        {0x20, false, true}, {0x23, true, false}, {0x24, true, false},
+        {0x24, false, true}, {0x24, true, true},  {0x25, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.type << (c.bio ? " biometric" : "") << (c.pin ? " PIN" : ""));
+        cardsim::SimTokenOptions options;
+        options.userPin.assign(kTesselPin.begin(), kTesselPin.end());
+        CTesselRoad t(options);
+        tessel_test::TicketParts parts;
+        parts.type = c.type;
+        parts.keyId = c.bio ? cardsim::SimTesselApplet::kTicketKeyId : libapdu::TBytes(4, 0);
+        parts.key = c.bio ? cardsim::SimTesselApplet::kTicketKey : libapdu::TBytes(16, 0);
+        parts.pin = c.pin ? std::u32string(kTesselPin.begin(), kTesselPin.end()) : U"";
+        const libapdu::TBytes text = tessel_test::TicketText(parts);
+        const libapdu::TBytes decoded = tessel_test::TicketBytes(parts);
+        std::vector<std::vector<unsigned char>> forms = Runs(text) + Runs(libapdu::TBytes(decoded.begin() + 24, decoded.end()));
+        if (c.pin) forms = forms + Forms(kTesselPin);
+        int found = 0;
+        libapdu::TBytes response;
+        {
+            CWatchingRoad watch(std::move(forms));
+            t.pin()->login(text);
+            watch.stop();
+            found = watch.found();
+            if (c.pin) {
+                response = t.lastData(0x80, 0x20);
+                ASSERT_EQ(response.size(), 16u);
+                EXPECT_EQ(watch.holding(response), 0) << "the answer to the challenge";
+            }
+        }
+        EXPECT_EQ(found, 0);
+        EXPECT_EQ(t.applet->bioVerified(), c.bio);
+        EXPECT_EQ(t.applet->pin(0x24)->verified, c.pin);
+    }
+}
+
+// PIN verification on every kind of designator (the user PIN by its challenge,
+// the others by VERIFY with the PIN itself) and the external login.
+TEST(SecretWipe, TesselVerificationsAndTheExternalLoginLeaveNoFreedCopy) {
+    struct Case {
+        const char* name;
+        unsigned char reference;
+        bool external;
+    } const cases[] = {
+        {"user, by challenge", 0x24, false}, {"admin", 0x10, false},        {"a PIN counted apart", 0x11, false},
+        {"another PIN", 0x12, false},        {"external login", 0x24, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTesselRoad t;
+        const libapdu::TBytes secret(kTesselPin.begin(), kTesselPin.end());
+        t.applet->pin(c.reference)->value = secret;
+        t.pin()->pathUser();  // the designators read first, as callers do (the read moves the card)
+        t.pin()->select({0x3F00, c.reference});
+        int found = 0;
+        {
+            CWatchingRoad watch(Forms(kTesselPin));
+            if (c.external)
+                t.pin()->externalLogin(secret);
+            else
+                t.pin()->login(secret);
+            watch.stop();
+            found = watch.found();
+            if (c.reference == 0x24 && !c.external) {
+                const libapdu::TBytes response = t.lastData(0x80, 0x20);
+                ASSERT_EQ(response.size(), 16u);
+                EXPECT_EQ(watch.holding(response), 0) << "the answer to the challenge";
+            }
+        }
+        EXPECT_EQ(found, 0);
+        EXPECT_TRUE(t.applet->pin(c.reference)->verified);
+    }
+}
+
+// A key imported with all eight parts, and each refusal before the card is asked:
+// no freed block holds a run of the private parts (the caller's by-value copies
+// included).
+TEST(SecretWipe, TesselKeyImportLeavesNoFreedCopyOfThePrivateParts) {
+    const cardsim::SimRsaKey key = cardsim::MakeRsaKey(1024);
+    libapdu::CCryptoInfo full;
+    full.keyLength = 128;
+    full.keyPart1 = cardsim::RsaPublicExponent(key);
+    full.keyPart2 = cardsim::RsaModulus(key);
+    full.keyPart3 = cardsim::RsaPrivatePart(key, "d");
+    full.keyPart4 = cardsim::RsaPrivatePart(key, "rsa-factor1");
+    full.keyPart5 = cardsim::RsaPrivatePart(key, "rsa-factor2");
+    full.keyPart6 = cardsim::RsaPrivatePart(key, "rsa-exponent1");
+    full.keyPart7 = cardsim::RsaPrivatePart(key, "rsa-exponent2");
+    full.keyPart8 = cardsim::RsaPrivatePart(key, "rsa-coefficient1");
+    auto with = [&](std::function<void(libapdu::CCryptoInfo&)> change) {
+        libapdu::CCryptoInfo i = full;
+        change(i);
+        return i;
+    };
+    struct Case {
+        const char* name;
+        unsigned short fid;
+        libapdu::CCryptoInfo info;
+        unsigned short refusal;  // 0: imported
+    } const cases[] = {
+        {"imported", 0x0203, full, 0},
+        {"a reserved file identifier", 0x3F00, full, 0x6900},
+        {"a key length the card has not", 0x0203, with([](libapdu::CCryptoInfo& i) { i.keyLength = 192; }), 0x6900},
+        {"a first part too long for its length byte", 0x0203,
+         with([](libapdu::CCryptoInfo& i) { i.keyPart1.assign(256, 0x01); }), 0x6B00},
+        {"a part too long for its length field", 0x0203,
+         with([](libapdu::CCryptoInfo& i) { i.keyPart2.assign(0x10000, 0x02); }), 0x6B00},
+        {"parts too long for the command", 0x0203,
+         with([](libapdu::CCryptoInfo& i) { i.keyPart2.assign(0xFF00, 0x02); }), 0x6B00},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTesselRoad t;
+        t.pin()->select(t.pin()->pathUser());
+        t.pin()->login(libapdu::TBytes{'1', '2', '3', '4'});
+        t.token->fs()->select({0x3F00, 0x3000, 0x3002});
+        std::vector<std::vector<unsigned char>> runs;
+        for (const libapdu::TBytes* part : {&full.keyPart3, &full.keyPart4, &full.keyPart5, &full.keyPart6,
+                                            &full.keyPart7, &full.keyPart8})
+            runs = runs + Runs(*part);
+        int found = 0;
+        unsigned short code = 0;
+        {
+            CWatchingRoad watch(std::move(runs));
+            try {
+                t.token->crypto()->create(c.fid, c.info);
+            } catch (const libapdu::IException& e) {
+                code = e.code();
+            }
+            found = watch.found();
+        }
+        EXPECT_EQ(code, c.refusal);
+        EXPECT_EQ(found, 0);
+        EXPECT_EQ(t.applet->find({0x3F00, 0x3000, 0x3002, 0x0203}) != nullptr, c.refusal == 0);
+    }
+}
+
+// A PIN change on a FIPS Kite token: the new PIN's MAC and encryption keys, held
+// while the change runs through both reference sets and replaced for the last
+// phase, are left in no freed block.
+TEST(SecretWipe, AFipsKitePinChangeLeavesNoFreedCopyOfTheNewKeys) {
+    const std::string first = "Qz7#kP2!wX9$mN4&", second = "Lr5@tG8^cV1*hJ6%";
+    cardsim::SimTokenOptions options;
+    options.userPin.assign(first.begin(), first.end());
+    options.fips = true;
+    CModuleToken token(cardsim::MakeKiteToken("kite42", options));
+    const libapdu::TBytes salt = token.sim->find<cardsim::SimKiteApplet>()->salt();
+    std::vector<std::vector<unsigned char>> keys;
+    for (int id : {1, 3}) {
+        libapdu::TBytes k(24, 0);
+        libapdu::crypto_corvid_kite_sha1(id, reinterpret_cast<const unsigned char*>(second.data()), second.size(),
+                                         salt.data(), salt.size(), k.data(), k.size());
+        keys = keys + Runs(k);
+    }
+    const std::u16string pin(first.begin(), first.end()), next(second.begin(), second.end());
+    module_binding::Login(token.card, token.h, &pin);
+    std::vector<std::vector<unsigned char>> forms = keys + Forms(first) + Forms(second);
+    int found = 0;
+    {
+        CWatchingRoad watch(std::move(forms));
+        module_binding::changePin(token.card, token.h, &pin, &next);
+        found = watch.found();
+    }
+    EXPECT_EQ(found, 0);
+    cardsim::SimKiteApplet* applet = token.sim->find<cardsim::SimKiteApplet>();
+    EXPECT_TRUE(applet->pinIs(0x11, libapdu::TBytes(second.begin(), second.end())));
 }

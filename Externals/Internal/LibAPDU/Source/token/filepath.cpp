@@ -111,14 +111,22 @@ std::string base64_encode(const TBytes& bytes) {
     return out;
 }
 
-TBytes base64_decode(const std::string& text) {
-    TBytes out;
+namespace {
+// The value of a Base64 letter; npos for anything else ('=' and NUL included).
+size_t Base64Value(char c) { return c == '\0' ? std::string::npos : kBase64Alphabet.find(c); }
+
+// Decodes the letters up to the first other character into `out`, whose room
+// for the whole result is reserved first: it is never regrown, so no partial
+// copy of what it decodes is freed on the way.
+template <class Out>
+void Base64Decode(const char* text, size_t size, Out& out) {
+    size_t letters = 0;
+    while (letters < size && Base64Value(text[letters]) != std::string::npos) ++letters;
+    out.reserve(letters / 4 * 3 + (letters % 4 == 3 ? 2 : letters % 4 == 2 ? 1 : 0));
     unsigned acc = 0;
     int count = 0;
-    for (char c : text) {
-        const size_t v = kBase64Alphabet.find(c);
-        if (c == '\0' || v == std::string::npos) break;  // '=' is outside the alphabet too
-        acc = (acc << 6) | static_cast<unsigned>(v);
+    for (size_t i = 0; i < letters; ++i) {
+        acc = (acc << 6) | static_cast<unsigned>(Base64Value(text[i]));
         if (++count == 4) {
             out.push_back(static_cast<unsigned char>(acc >> 16));
             out.push_back(static_cast<unsigned char>(acc >> 8));
@@ -133,6 +141,18 @@ TBytes base64_decode(const std::string& text) {
         out.push_back(static_cast<unsigned char>(acc >> 10));
         out.push_back(static_cast<unsigned char>(acc >> 2));
     }
+}
+}  // namespace
+
+TBytes base64_decode(const std::string& text) {
+    TBytes out;
+    Base64Decode(text.data(), text.size(), out);
+    return out;
+}
+
+CSecretBytes Base64DecodeSecret(const TBytes& text) {
+    CSecretBytes out;
+    Base64Decode(reinterpret_cast<const char*>(text.data()), text.size(), out);
     return out;
 }
 

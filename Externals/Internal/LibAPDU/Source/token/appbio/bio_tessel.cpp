@@ -153,9 +153,8 @@ void CBioTessel::loginByTicket(const TBytes& ticketText) {
     if (ResponseDataSize(challenge) != kBlock) LIBAPDU_RAISE(kSwBadAnswer);
     unsigned char cryptogram[kBlock] = {0};
     {
-        TBytes key = ticket.key();
+        const CSecretBytes key(ticket.key());
         crypto_corvid_des3cbc_enc(challenge.data(), kBlock, key.data(), key.size(), cryptogram, sizeof cryptogram);
-        SecureWipe(key);
     }
     m_owner->bio()->select(path(m_bioPath));
 

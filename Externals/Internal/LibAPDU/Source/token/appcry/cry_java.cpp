@@ -171,25 +171,25 @@ TBytes CCryJavaFamily::decrypt(const TBytes& data) {
     if (data.size() > kMaxDecipherData) raise(kSwBadArgument, __LINE__);
 
     const size_t n = data.size();
-    CSecretBytes command;
-    TBytes& c = command.get();
+    CSecretBytes c;
     c.reserve(n + 13);
-    c = {0x80, m_cmd.decipherIns, 0x03, kKeyReference, 0x00};
+    c.append({0x80, m_cmd.decipherIns, 0x03, kKeyReference, 0x00});
     PutBE16(c, static_cast<unsigned short>(n + 4));
     c.push_back(kTagData);
     c.push_back(kLengthEscape);
     PutBE16(c, static_cast<unsigned short>(n));
-    c.insert(c.end(), data.begin(), data.end());
-    c.insert(c.end(), {0x04, 0x00});
+    c.append(data);
+    c.append({0x04, 0x00});
 
-    CSecretBytes reply(TBytes(kLongReplySize, 0));
+    CSecretBytes reply;
+    TBytes& answer = reply.receive(kLongReplySize);
     if (applet()->info()->isFips())
-        applet()->pack()->sm(c, reply.get());
+        applet()->pack()->sm(c, answer);
     else
-        applet()->sender()->send(c, reply.get());
-    CheckSW(applet(), reply.get());
-    reply.get().resize(ResponseDataSize(reply.get()));
-    return JavaCryTlvValue(reply.get(), 2, kTagData);
+        applet()->sender()->send(c, answer);
+    CheckSW(applet(), reply);
+    reply.resize(ResponseDataSize(reply));
+    return JavaCryTlvValue(reply, 2, kTagData);
 }
 
 CCryJava::CCryJava(IApplet* applet) : CCryJavaFamily(applet, kJavaCommands, kSource) {}

@@ -267,10 +267,9 @@ TBytes CCryKiteFamily::decrypt(const TBytes& data) {
     if (m_current.privateKey.empty()) Raise(kSwNotFound, __LINE__);
     const size_t n = data.size();
     if (n + 1 > 0xFFFF) Raise(kSwBadArgument, __LINE__);
-    CSecretBytes command;
-    TBytes& c = command.get();
+    CSecretBytes c;
     c.reserve(n + 10);
-    c = {0x00, 0x2A, 0x80, 0x86};
+    c.append({0x00, 0x2A, 0x80, 0x86});
     const bool shortForm = n + 1 <= 0xFF;
     if (shortForm) {
         c.push_back(static_cast<unsigned char>(n + 1));
@@ -279,16 +278,15 @@ TBytes CCryKiteFamily::decrypt(const TBytes& data) {
         PutBE16(c, static_cast<unsigned short>(n + 1));
     }
     c.push_back(0x00);  // padding indicator, counted in Lc
-    c.insert(c.end(), data.begin(), data.end());
+    c.append(data);
     if (shortForm)
         c.push_back(0x00);
     else
-        c.insert(c.end(), {0x04, 0x00});
-    CSecretBytes reply(TBytes(kDecipherReplySize, 0));
-    sendDecipher(c, reply.get());
-    CheckSW(applet(), reply.get());
-    TBytes& r = reply.get();
-    return TBytes(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(ResponseDataSize(r)));
+        c.append({0x04, 0x00});
+    CSecretBytes reply;
+    sendDecipher(c, reply.receive(kDecipherReplySize));
+    CheckSW(applet(), reply);
+    return TBytes(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(ResponseDataSize(reply)));
 }
 
 CCryKite::CCryKite(IApplet* applet) : CCryKiteFamily(applet, {128}) {}

@@ -1,6 +1,7 @@
 #include "appcry/cry_tessel.h"
 
-#include "apppin/pin_common.h"
+#include "appfs/fs_tessel.h"
+#include "apppin/pin_tessel.h"
 
 namespace libapdu LIBAPDU_API {
 
@@ -25,10 +26,15 @@ path Child(path p, unsigned short id) {
     return p;
 }
 
+void Append(TBytes& out, const TBytes& value) { out.insert(out.end(), value.begin(), value.end()); }
+void Append(CSecretBytes& out, const TBytes& value) { out.append(value); }
+
 // BER lengths as the card takes them: 81 n up to 255 bytes, 82 and two bytes above.
-void PutLength(TBytes& out, size_t n) {
+template <class Out>
+void PutLength(Out& out, size_t n) {
     if (n <= 0xFF) {
-        out.insert(out.end(), {0x81, static_cast<unsigned char>(n)});
+        out.push_back(0x81);
+        out.push_back(static_cast<unsigned char>(n));
     } else {
         if (n > 0xFFFF) Raise(kSwBadArgument, __LINE__);
         out.push_back(0x82);
@@ -36,18 +42,46 @@ void PutLength(TBytes& out, size_t n) {
     }
 }
 
-void PutElement(TBytes& out, unsigned char tag, const TBytes& value) {
+template <class Out>
+void PutElement(Out& out, unsigned char tag, const TBytes& value) {
     out.push_back(tag);
     PutLength(out, value.size());
-    out.insert(out.end(), value.begin(), value.end());
+    Append(out, value);
+}
+
+// One element whose value is the key parts one after the other, written
+// straight into the key template (no joined copy of them is made).
+void PutJoined(CSecretBytes& out, unsigned char tag, std::initializer_list<const TBytes*> parts) {
+    size_t n = 0;
+    for (const TBytes* part : parts) n += part->size();
+    out.push_back(tag);
+    PutLength(out, n);
+    for (const TBytes* part : parts) out.append(*part);
 }
 
 // A template whose length is always written as 82 and two bytes.
-void PutTemplate(TBytes& out, unsigned char tag, size_t length) {
+template <class Out>
+void PutTemplate(Out& out, unsigned char tag, size_t length) {
     if (length > 0xFFFF) Raise(kSwBadArgument, __LINE__);
-    out.insert(out.end(), {tag, 0x82});
+    out.push_back(tag);
+    out.push_back(0x82);
     PutBE16(out, static_cast<unsigned short>(length));
 }
+
+// The key parts a caller hands over by value, wiped on every way out of the
+// import, a refusal included.
+struct KeyPartsWipe {
+    CCryptoInfo& info;
+    ~KeyPartsWipe() {
+        for (TBytes* part : {&info.keyPart1, &info.keyPart2, &info.keyPart3, &info.keyPart4, &info.keyPart5,
+                             &info.keyPart6, &info.keyPart7, &info.keyPart8, &info.privateKey})
+            SecureWipe(*part);
+    }
+};
+
+// The key file's description before its parts: identifier, size, access by the
+// user PIN (three times), key usage.
+const size_t kKeyDescriptionSize = 34;
 
 // One BER element of a card answer, read by the rules of the certificate walk;
 // every malformed tag or length, and every length past `end`, is the plain 0.
@@ -207,60 +241,42 @@ unsigned char CCryTessel::genKeyPair(const unsigned char& id, bool) {
 }
 
 void CCryTessel::create(unsigned short fid, CCryptoInfo info) {
+    const KeyPartsWipe wipe{info};
     if (fid == 0x0000 || fid == 0x3F00 || fid == 0x3FFF || fid == 0xFFFF) raise(kSwRefused, __LINE__);
     if (info.keyLength != 128 && info.keyLength != 256) raise(kSwRefused, __LINE__);
     // Tag 90 has a single length byte.
     if (info.keyPart1.size() > 0xFF) raise(kSwBadArgument, __LINE__);
 
+    CSecretBytes k;
+    const size_t total = info.keyPart1.size() + info.keyPart2.size() + info.keyPart3.size() + info.keyPart4.size() +
+                         info.keyPart5.size() + info.keyPart6.size() + info.keyPart7.size() + info.keyPart8.size();
+    k.reserve(total + 18);  // two bytes before the first part, at most four before each of the other four
+    k.push_back(0x90);
+    k.push_back(static_cast<unsigned char>(info.keyPart1.size()));
+    k.append(info.keyPart1);
+    PutElement(k, 0x91, info.keyPart2);
+    PutElement(k, 0x92, info.keyPart3);
+    PutJoined(k, 0x93, {&info.keyPart4, &info.keyPart5});
+    PutJoined(k, 0x94, {&info.keyPart6, &info.keyPart7, &info.keyPart8});
+    const size_t templateLength = 4 + kKeyDescriptionSize + 4 + k.size();
+    if (templateLength > 0xFFFF) raise(kSwBadArgument, __LINE__);
+
+    const unsigned char pin = keyOwnerReference();
     TBytes inner = {0x8A, 0x01, 0x04, 0x83, 0x02};
     PutBE16(inner, fid);
     inner.insert(inner.end(), {0x80, 0x02});
     PutBE16(inner, info.keyLength);
-    const unsigned char p1 = userPinReference(), p2 = userPinReference(), p3 = userPinReference();
-    inner.insert(inner.end(), {0x86, 0x0E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0xFF, 0x00, p1, 0x00, p2, 0x00, 0x00, 0x00, p3});
+    inner.insert(inner.end(), {0x86, 0x0E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0xFF, 0x00, pin, 0x00, pin, 0x00, 0x00, 0x00, pin});
     inner.insert(inner.end(), {0x85, 0x05, 0x05, 0x0C, 0x20, 0x00, 0xA3});
 
-    CSecretBytes key;
-    TBytes& k = key.get();
-    const size_t total = info.keyPart1.size() + info.keyPart2.size() + info.keyPart3.size() + info.keyPart4.size() +
-                         info.keyPart5.size() + info.keyPart6.size() + info.keyPart7.size() + info.keyPart8.size();
-    k.reserve(total + 20);
-    k.push_back(0x90);
-    k.push_back(static_cast<unsigned char>(info.keyPart1.size()));
-    k.insert(k.end(), info.keyPart1.begin(), info.keyPart1.end());
-    PutElement(k, 0x91, info.keyPart2);
-    PutElement(k, 0x92, info.keyPart3);
-    {
-        CSecretBytes joined(info.keyPart4);
-        joined.get().insert(joined.get().end(), info.keyPart5.begin(), info.keyPart5.end());
-        PutElement(k, 0x93, joined.get());
-    }
-    {
-        CSecretBytes joined(info.keyPart6);
-        joined.get().insert(joined.get().end(), info.keyPart7.begin(), info.keyPart7.end());
-        joined.get().insert(joined.get().end(), info.keyPart8.begin(), info.keyPart8.end());
-        PutElement(k, 0x94, joined.get());
-    }
-
-    CSecretBytes command;
-    TBytes& c = command.get();
-    const size_t templateLength = 4 + inner.size() + 4 + k.size();
-    if (templateLength > 0xFFFF) raise(kSwBadArgument, __LINE__);
+    CSecretBytes c;
     c.reserve(templateLength + 7);
-    c = {0x00, 0xE0, 0x08, 0x00, 0x00};
+    c.append({0x00, 0xE0, 0x08, 0x00, 0x00});
     PutBE16(c, static_cast<unsigned short>(templateLength));
     PutTemplate(c, 0x62, inner.size() + 4 + k.size());
-    c.insert(c.end(), inner.begin(), inner.end());
+    c.append(inner);
     PutTemplate(c, 0x71, k.size());
-    c.insert(c.end(), k.begin(), k.end());
-    SecureWipe(info.keyPart1);
-    SecureWipe(info.keyPart2);
-    SecureWipe(info.keyPart3);
-    SecureWipe(info.keyPart4);
-    SecureWipe(info.keyPart5);
-    SecureWipe(info.keyPart6);
-    SecureWipe(info.keyPart7);
-    SecureWipe(info.keyPart8);
+    c.append(k.get());
 
     TBytes reply(kPackReplySize, 0);
     try {
@@ -270,22 +286,35 @@ void CCryTessel::create(unsigned short fid, CCryptoInfo info) {
     }
 }
 
+unsigned char CCryTessel::keyOwnerReference() {
+    // The user PIN's first read selects 3F00/3000/3002 on the card; the key file
+    // belongs in the directory the file system has selected, so that directory is
+    // selected again after it. A place the file system does not know could not be.
+    const CPinTessel* pins = dynamic_cast<const CPinTessel*>(applet()->pin());
+    if (!pins || pins->designatorsRead()) return userPinReference();
+    CFSTessel* fs = dynamic_cast<CFSTessel*>(applet()->fs());
+    if (!fs || fs->cardPath().empty()) raise(kSwRefused, __LINE__);
+    const path place = fs->cardPath();
+    const unsigned char reference = userPinReference();
+    fs->selectSimple(place);
+    return reference;
+}
+
 TBytes CCryTessel::decrypt(const TBytes& data) {
-    CSecretBytes command;
-    TBytes& c = command.get();
     TBytes field;
     field.reserve(data.size() + 4);
     PutElement(field, 0x82, data);
     if (field.size() > 0xFFFF) raise(kSwBadArgument, __LINE__);
+    CSecretBytes c;
     c.reserve(field.size() + 9);
-    c = {0x00, 0x2A, 0x80, 0x0C, 0x00};
+    c.append({0x00, 0x2A, 0x80, 0x0C, 0x00});
     PutBE16(c, static_cast<unsigned short>(field.size()));
-    c.insert(c.end(), field.begin(), field.end());
-    c.insert(c.end(), {0x00, 0x00});
-    CSecretBytes reply(TBytes(kPackReplySize, 0));
-    applet()->pack()->chain(c, reply.get());
-    CheckSW(applet(), reply.get());
-    return FindValue(reply.get(), 0, ResponseDataSize(reply.get()), kTagPlain);
+    c.append(field);
+    c.append({0x00, 0x00});
+    CSecretBytes reply;
+    applet()->pack()->chain(c, reply.receive(kPackReplySize));
+    CheckSW(applet(), reply);
+    return FindValue(reply.get(), 0, ResponseDataSize(reply), kTagPlain);
 }
 
 TBytes CCryTessel::signUseHashData(const unsigned char& id, const TBytes&, const TBytes& hash) {

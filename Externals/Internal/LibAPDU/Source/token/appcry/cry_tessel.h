@@ -28,6 +28,9 @@ private:
     [[noreturn]] void raise(unsigned short code, unsigned long line) const;
     TBytes readWhole(const path& p);
     unsigned char userPinReference();
+    // The user PIN's reference for a key file about to be created in the
+    // directory selected now, which stays the card's selection.
+    unsigned char keyOwnerReference();
 
     CProviderInfo m_providerInfo;
     CCryptoInfo m_current;

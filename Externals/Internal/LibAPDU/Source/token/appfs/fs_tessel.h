@@ -37,6 +37,8 @@ public:
     const path& realPath() const { return m_real; }
     const path& namedPath() const { return m_named; }
     const TBytes& accessList() const { return m_access; }
+    // The path last selected on the card; empty when the card's place is not known.
+    const path& cardPath() const { return m_cardPath; }
 
     // The 16-byte directory name of a logical path (at most 8 elements).
     static TBytes NameOf(const path& p);

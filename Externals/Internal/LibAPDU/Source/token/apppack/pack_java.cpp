@@ -85,11 +85,11 @@ void CPackJavaFamily::sm(const TBytes& command, TBytes& output) {
     TBytes header;
     CSecretBytes data;
     unsigned short le = 0;
-    parse_capdu(command, header, data.get(), le);
+    parse_capdu(command, header, data.receive(), le);
     header[0] |= kClaSecure;
 
     // Padding method 2 always adds a byte, so even empty data gives one block.
-    const size_t cryptogramSize = (data.get().size() / kBlock + 1) * kBlock;
+    const size_t cryptogramSize = (data.size() / kBlock + 1) * kBlock;
     const size_t bodySize = 1 + (cryptogramSize <= kMaxShortLength ? 1 : 3) + cryptogramSize +
                             (2 + kBlock) + 4 + (2 + kBlock) + (2 + kBlock);
     // Neither the cryptogram's length nor Lc can say more than 16 bits:

@@ -51,8 +51,8 @@ void CPackKite::sm(const TBytes& command, TBytes& output) {
     TBytes header;
     CSecretBytes data;
     unsigned short le = 0;
-    parse_capdu(command, header, data.get(), le);
-    if (data.get().size() > kMaxData) LIBAPDU_RAISE(kSwBadArgument);
+    parse_capdu(command, header, data.receive(), le);
+    if (data.size() > kMaxData) LIBAPDU_RAISE(kSwBadArgument);
     header[0] = static_cast<unsigned char>(header[0] | kClaSecure);
 
     TBytes cryptogram;

@@ -94,7 +94,7 @@ void CPackTessel::chain(const TBytes& command, TBytes& output) {
     TBytes header;
     CSecretBytes data;
     unsigned short le = 0;
-    parse_capdu(command, header, data.get(), le);
+    parse_capdu(command, header, data.receive(), le);
     output.clear();
 
     unsigned char sw1 = 0, sw2 = 0;
@@ -126,7 +126,7 @@ void CPackTessel::chain(const TBytes& command, TBytes& output) {
 
 void CPackTessel::agree(Keys& keys) {
     CSecretBytes x{TBytes(kExponentSize)};
-    crypto_random(x.get().data(), x.get().size());
+    crypto_random(x.data(), x.size());
 
     TBytes answer;
     chain(kAskParameters, answer);
@@ -153,17 +153,17 @@ void CPackTessel::agree(Keys& keys) {
         // (or none below p) would pin the shared secret to a value anyone knows.
         if (modulus.is_even() || modulus <= two + two || cardPublic < two || cardPublic > modulus - two)
             LIBAPDU_RAISE(kSwBadAnswer);
-        const vlong exponent(x.get().data(), static_cast<unsigned>(x.get().size()));
-        publicValue.get() = Bytes(modexp(generator, exponent, modulus));
-        secret.get() = Bytes(modexp(cardPublic, exponent, modulus));
+        const vlong exponent(x.data(), static_cast<unsigned>(x.size()));
+        publicValue = Bytes(modexp(generator, exponent, modulus));
+        secret = Bytes(modexp(cardPublic, exponent, modulus));
     } catch (const IException&) {
         LIBAPDU_RAISE(kSwBadAnswer);
     }
-    if (secret.get().size() < kMinSecret || publicValue.get().empty() || publicValue.get().size() > kMaxPublic)
+    if (secret.size() < kMinSecret || publicValue.empty() || publicValue.size() > kMaxPublic)
         LIBAPDU_RAISE(kSwBadAnswer);
 
-    TBytes send = {0x80, 0x86, 0x00, 0x00, static_cast<unsigned char>(publicValue.get().size())};
-    send.insert(send.end(), publicValue.get().begin(), publicValue.get().end());
+    TBytes send = {0x80, 0x86, 0x00, 0x00, static_cast<unsigned char>(publicValue.size())};
+    send.insert(send.end(), publicValue.begin(), publicValue.end());
     send.push_back(0x00);
     TBytes reply(kAgreeAnswer, 0);
     owner()->sender()->send(send, reply);
@@ -171,11 +171,11 @@ void CPackTessel::agree(Keys& keys) {
     if (reply.size() < kRandomSize + 2) LIBAPDU_RAISE(kSwBadAnswer);
 
     const TBytes& z = secret.get();
-    keys.enc.get().resize(kKeySize);
-    keys.mac.get().resize(kKeySize);
+    keys.enc.resize(kKeySize);
+    keys.mac.resize(kKeySize);
     for (size_t i = 0; i < kKeySize; ++i) {
-        keys.enc.get()[i] = static_cast<unsigned char>(z[i] ^ reply[i]);
-        keys.mac.get()[i] = static_cast<unsigned char>(z[24 + i] ^ reply[16 + i]);
+        keys.enc[i] = static_cast<unsigned char>(z[i] ^ reply[i]);
+        keys.mac[i] = static_cast<unsigned char>(z[24 + i] ^ reply[16 + i]);
     }
     SecureWipe(reply);
 }
@@ -184,7 +184,7 @@ void CPackTessel::sm(const TBytes& command, TBytes& output) {
     TBytes header;
     CSecretBytes data;
     unsigned short le = 0;
-    parse_capdu(command, header, data.get(), le);
+    parse_capdu(command, header, data.receive(), le);
 
     Keys keys;
     agree(keys);
@@ -193,7 +193,7 @@ void CPackTessel::sm(const TBytes& command, TBytes& output) {
     SecureWipe(output);
     output.clear();
     unsigned char sw1 = 0, sw2 = 0;
-    if (data.get().empty()) {
+    if (data.empty()) {
         exchange(command, output, sw1, sw2);
     } else {
         unsigned char counter = 0;

@@ -23,8 +23,6 @@ CPinCommand::CPinCommand(unsigned char cla, unsigned char ins, unsigned char p1,
     m_data.reserve(kMaxData);
 }
 
-CPinCommand::~CPinCommand() { SecureWipe(m_data); }
-
 void CPinCommand::room(size_t n) const {
     if (n > kMaxData - m_data.size()) LIBAPDU_RAISE(kSwBadArgument);
 }
@@ -42,16 +40,16 @@ CPinCommand& CPinCommand::lengthOf(const TBytes& field) {
 
 CPinCommand& CPinCommand::bytes(const TBytes& field) {
     room(field.size());
-    m_data.insert(m_data.end(), field.begin(), field.end());
+    m_data.append(field);
     return *this;
 }
 
-TBytes CPinCommand::build(bool expectAnswer) const {
-    TBytes apdu;
+CSecretBytes CPinCommand::build(bool expectAnswer) const {
+    CSecretBytes apdu;
     apdu.reserve(4 + 1 + m_data.size() + 1);
-    apdu.insert(apdu.end(), m_header, m_header + 4);
+    apdu.append(m_header, m_header + 4);
     apdu.push_back(static_cast<unsigned char>(m_data.size()));
-    apdu.insert(apdu.end(), m_data.begin(), m_data.end());
+    apdu.append(m_data.get());
     if (expectAnswer) apdu.push_back(0x00);
     return apdu;
 }

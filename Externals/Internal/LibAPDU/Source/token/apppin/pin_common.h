@@ -28,34 +28,16 @@ enum : int {
 // The record a status family holds before the card has told anything.
 PinInfo UnknownPinInfo();
 
-// A byte buffer that is overwritten before it is released: PIN copies, key
-// copies, commands that carry a PIN.
-class CSecretBytes {
-public:
-    CSecretBytes() = default;
-    explicit CSecretBytes(TBytes bytes) : m_bytes(std::move(bytes)) {}
-    ~CSecretBytes() { SecureWipe(m_bytes); }
-    CSecretBytes(const CSecretBytes&) = delete;
-    CSecretBytes& operator=(const CSecretBytes&) = delete;
-
-    TBytes& get() { return m_bytes; }
-    const TBytes& get() const { return m_bytes; }
-
-private:
-    TBytes m_bytes;
-};
-
 // Builder of a short command APDU: header, one-byte Lc, data, optional Le 00.
 // The data field never grows past what one Lc byte can say: a field that would
 // overflow it (a PIN too long for its length byte) raises 6B00 at once, so
-// nothing is sent. The data buffer is reserved in full up front and wiped on
-// release, so no stray copy of a PIN is left on the heap.
+// nothing is sent. The data and the complete command are secret bytes, so no
+// stray copy of a PIN is left on the heap.
 class CPinCommand {
 public:
     static constexpr size_t kMaxData = 0xFF;
 
     CPinCommand(unsigned char cla, unsigned char ins, unsigned char p1, unsigned char p2);
-    ~CPinCommand();
     CPinCommand(const CPinCommand&) = delete;
     CPinCommand& operator=(const CPinCommand&) = delete;
 
@@ -65,13 +47,13 @@ public:
     CPinCommand& bytes(const TBytes& field);
 
     // The complete APDU; with expectAnswer an Le of 00 follows the data.
-    TBytes build(bool expectAnswer = false) const;
+    CSecretBytes build(bool expectAnswer = false) const;
 
 private:
     void room(size_t n) const;
 
     unsigned char m_header[4];
-    TBytes m_data;
+    CSecretBytes m_data;
 };
 
 class CPinCommon : public IAppPin, public IAPDUDefinitions {

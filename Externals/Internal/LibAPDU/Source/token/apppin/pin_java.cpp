@@ -109,8 +109,8 @@ void CPinJavaFamily::keyGen(const TBytes& pin) {
         for (size_t i = 0; i < kSlotCount; ++i) {
             CSecretBytes key(TBytes(kKeySize, 0));
             crypto_corvid_java_sha1(static_cast<int>(i), pin.data(), pin.size(), salt.data(), salt.size(),
-                                    key.get().data(), key.get().size());
-            keys->keySet(i, std::move(key.get()));
+                                    key.data(), key.size());
+            keys->keySet(i, key.get());
         }
     } catch (...) {
         // A derivation that failed leaves no slot filled: no partial key set
@@ -126,7 +126,7 @@ TBytes CPinJavaFamily::pinKey(const TBytes& pin) {
     return key;
 }
 
-TBytes CPinJavaFamily::keyCommand(unsigned char ins, unsigned char reference, const TBytes& key) const {
+CSecretBytes CPinJavaFamily::keyCommand(unsigned char ins, unsigned char reference, const TBytes& key) const {
     CPinCommand c(0x80, ins, 0x00, reference);
     c.byte(kTagData).lengthOf(key).bytes(key);
     return c.build();
@@ -174,15 +174,15 @@ void CPinJavaFamily::login(const TBytes& pin) {
     CSecretBytes key;
     const bool admin = adminSelected();
     if (admin) {
-        key.get() = pinKey(pin);
+        key = pinKey(pin);
     } else {
         keyGen(pin);
-        key.get() = owner()->pack()->keyGet(isFips() ? kSlotLoginFips : kSlotLogin);
+        key = owner()->pack()->keyGet(isFips() ? kSlotLoginFips : kSlotLogin);
     }
 
     const TBytes challenge = challengeGet();
     TBytes mac(kMacSize, 0);
-    crypto_corvid_des3_mac(challenge.data(), challenge.size(), key.get().data(), key.get().size(), mac.data(),
+    crypto_corvid_des3_mac(challenge.data(), challenge.size(), key.data(), key.size(), mac.data(),
                            mac.size());
 
     // After the challenge: the applet keeps it across a selection.
@@ -208,10 +208,10 @@ void CPinJavaFamily::change(const TBytes& newPin) {
     }
     CSecretBytes key;
     if (adminSelected()) {
-        key.get() = pinKey(newPin);
+        key = pinKey(newPin);
     } else {
         keyGen(newPin);
-        key.get() = owner()->pack()->keyGet(kSlotLogin);
+        key = owner()->pack()->keyGet(kSlotLogin);
     }
     if (m_cmd.pinFolderFirst) owner()->fs()->select(m_df);
     const CSecretBytes command(keyCommand(m_cmd.changeKey, static_cast<unsigned char>(m_reference & 0xFF), key.get()));
@@ -231,7 +231,7 @@ void CPinJavaFamily::changeFips(const TBytes& newPin) {
     keys->keySave();
     try {
         keyGen(newPin);
-        for (size_t i = 0; i < kSlotCount; ++i) newKeys[i].get() = keys->keyGet(i);
+        for (size_t i = 0; i < kSlotCount; ++i) newKeys[i] = keys->keyGet(i);
     } catch (...) {
         // The session keys must come back, or nothing further could be protected.
         keys->keyRestore();
@@ -254,10 +254,10 @@ void CPinJavaFamily::changeFips(const TBytes& newPin) {
     // The second user PIN spoiled with keys of a value nobody knows.
     {
         CSecretBytes spoiler(TBytes(kSpoilerSize, 0));
-        crypto_random(spoiler.get().data(), spoiler.get().size());
+        crypto_random(spoiler.data(), spoiler.size());
         keyGen(spoiler.get());
     }
-    for (size_t i = 0; i < kSlotCount; ++i) spoilKeys[i].get() = keys->keyGet(i);
+    for (size_t i = 0; i < kSlotCount; ++i) spoilKeys[i] = keys->keyGet(i);
     select(pathUser());
     login(newPin);
     owner()->fs()->select(m_df);
@@ -268,8 +268,8 @@ void CPinJavaFamily::changeFips(const TBytes& newPin) {
 
 void CPinJavaFamily::FipsFinChange(unsigned char reference, const TBytes& key) {
     const CSecretBytes command(keyCommand(m_cmd.changeKey, reference, key));
-    CSecretBytes answer(TBytes(2, 0));
-    owner()->pack()->sm(command.get(), answer.get());
+    CSecretBytes answer;
+    owner()->pack()->sm(command, answer.receive(2));
     judge(statusOf(answer.get()));
 }
 

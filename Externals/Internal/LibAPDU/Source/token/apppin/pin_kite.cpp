@@ -182,14 +182,14 @@ void CPinKite::login(const TBytes& pin) {
     const bool admin = isAdmin();
     CSecretBytes key;
     if (admin) {
-        key.get() = Md5Key(pin);
+        key = Md5Key(pin);
     } else {
         keyGen(pin);
-        key.get() = owner()->pack()->keyGet(isFips() ? kSlotMac : kSlotPin);
+        key = owner()->pack()->keyGet(isFips() ? kSlotMac : kSlotPin);
     }
     const TBytes challenge = challengeGet();
     TBytes mac(kMacSize, 0);
-    crypto_corvid_des3_mac(challenge.data(), challenge.size(), key.get().data(), key.get().size(), mac.data(),
+    crypto_corvid_des3_mac(challenge.data(), challenge.size(), key.data(), key.size(), mac.data(),
                            mac.size());
 
     owner()->fs()->select(m_df);
@@ -230,10 +230,10 @@ void CPinKite::change(const TBytes& newPin) {
     const bool admin = isAdmin();
     CSecretBytes key;
     if (admin) {
-        key.get() = Md5Key(newPin);
+        key = Md5Key(newPin);
     } else {
         keyGen(newPin);
-        key.get() = owner()->pack()->keyGet(kSlotPin);
+        key = owner()->pack()->keyGet(kSlotPin);
     }
     owner()->fs()->select(m_df);
     CPinCommand command(0x00, 0x24, 0x01, admin ? 0x85 : static_cast<unsigned char>((m_reference & 0xFF) | 0x80));
@@ -248,8 +248,10 @@ void CPinKite::unblock(const TBytes& newPin) {
     const CSecretBytes key(owner()->pack()->keyGet(kSlotPin));
     IAppFS* fs = owner()->fs();
     fs->select(path());
-    CSecretBytes command(kUnblockHead);
-    command.get().insert(command.get().end(), key.get().begin(), key.get().end());
+    CSecretBytes command;
+    command.reserve(kUnblockHead.size() + key.size());
+    command.append(kUnblockHead);
+    command.append(key);
     judge(statusOf(transmit(command.get())));
 
     // The card's own counter is full again; so is the host's record.
@@ -285,7 +287,7 @@ void CPinKite4::FipsFinChange(unsigned char reference, const TBytes& key, unsign
     command.bytes(key);
     const CSecretBytes apdu(command.build());
     CSecretBytes answer;
-    owner()->pack()->sm(apdu.get(), answer.get());
+    owner()->pack()->sm(apdu, answer.receive());
     judge(statusOf(answer.get()));
 }
 
@@ -335,12 +337,12 @@ void CPinKite4::changeFips(const TBytes& newPin) {
     // Phase three: the second set gets the keys of a random value nobody keeps.
     {
         CSecretBytes random(TBytes(kRandomPinSize, 0));
-        crypto_random(random.get().data(), random.get().size());
+        crypto_random(random.data(), random.size());
         keyGen(random.get());
     }
-    k1.get() = pack->keyGet(kSlotMac);
-    k3.get() = pack->keyGet(kSlotEnc);
-    k1s.get() = pack->keyGet(kSlotMac);
+    k1 = pack->keyGet(kSlotMac);
+    k3 = pack->keyGet(kSlotEnc);
+    k1s = pack->keyGet(kSlotMac);
     select(pathUser());
     login(newPin);
     fipsFinChangeSet(pathUser2(), pathEnc2(), pathSig2(), k1.get(), k3.get(), k1s.get());

@@ -88,18 +88,18 @@ CTesselTicket::CTesselTicket() { std::memset(record, 0, sizeof record); }
 CTesselTicket::~CTesselTicket() { SecureWipe(record, sizeof record); }
 
 void CTesselTicket::load(const TBytes& text) {
-    CSecretBytes decoded(base64_decode(std::string(text.begin(), text.end())));
+    const CSecretBytes decoded = Base64DecodeSecret(text);
     std::memset(record, 0, sizeof record);
     const TBytes& d = decoded.get();
     size_t declared = 0;
     CSecretBytes value(TesselTlvFind(d, std::min(kCheckSize, d.size()), d.size(), kTagRecord, &declared));
     // A text with no record leaves it zero (an empty value has no storage to copy from).
-    if (!value.get().empty()) std::memcpy(record, value.get().data(), std::min(value.get().size(), sizeof record));
+    if (!value.empty()) std::memcpy(record, value.data(), std::min(value.size(), sizeof record));
 }
 
 bool CTesselTicket::parse(const TBytes& text) {
     if (text.size() != kTextSize) return false;
-    CSecretBytes decoded(base64_decode(std::string(text.begin(), text.end())));
+    const CSecretBytes decoded = Base64DecodeSecret(text);
     const TBytes& d = decoded.get();
     if (d.size() < kCheckSize) return false;  // no check value to compare
     unsigned char check[kCheckSize];
@@ -112,7 +112,7 @@ bool CTesselTicket::parse(const TBytes& text) {
     CSecretBytes value(TesselTlvFind(d, kCheckSize, d.size(), kTagRecord, &declared));
     if (declared != kRecordSize) return false;
     std::memset(record, 0, sizeof record);
-    if (!value.get().empty()) std::memcpy(record, value.get().data(), std::min(value.get().size(), sizeof record));
+    if (!value.empty()) std::memcpy(record, value.data(), std::min(value.size(), sizeof record));
     return true;
 }
 
@@ -130,15 +130,23 @@ bool CTesselTicket::pinPresent() const {
     return !CPinTessel::isZeroes(record + kTicketPinOffset, static_cast<int>(kTicketPinChars * 4));
 }
 
-std::wstring CTesselTicket::pin() const {
-    std::wstring out;
+CSecretBytes CTesselTicket::pin(int encoding) const {
+    // The characters go into one block, reserved at once and wiped on every way out.
+    std::wstring text;
+    text.reserve(kTicketPinChars);
+    struct Wipe {
+        std::wstring& s;
+        ~Wipe() {
+            if (!s.empty()) SecureWipe(&s[0], s.size() * sizeof(wchar_t));
+        }
+    } wipe{text};
     for (size_t i = 0; i < kTicketPinChars; ++i) {
         const unsigned char* c = record + kTicketPinOffset + 4 * i;
         const unsigned int v = c[0] | (c[1] << 8) | (c[2] << 16) | (static_cast<unsigned int>(c[3]) << 24);
         if (v == 0) break;
-        out.push_back(static_cast<wchar_t>(v));
+        text.push_back(static_cast<wchar_t>(v));
     }
-    return out;
+    return CSecretBytes(IConvert::wstring_to_bytes(text, static_cast<unsigned char>(encoding)));
 }
 
 // ---------------------------------------------------------------- CPinTessel
@@ -246,7 +254,7 @@ void CPinTessel::challengeResponse(const TBytes& pin) {
     SecureWipe(challenge, sizeof challenge);
 
     CPinCommand command(0x80, 0x20, 0x00, 0x00);
-    command.bytes(TBytes(response, response + kResponseSize));
+    command.bytes(CSecretBytes(response, response + kResponseSize));
     SecureWipe(response, sizeof response);
     verify(command.build(), m_info);
 }
@@ -269,10 +277,7 @@ void CPinTessel::login(const TBytes& pin) {
         }
         if (pinStep) {
             select(m_selectedPath.empty() ? pathUser() : path(m_selectedPath));
-            std::wstring text = ticket.pin();
-            CSecretBytes bytes(IConvert::wstring_to_bytes(text, kPinEncodingLocale));
-            if (!text.empty()) SecureWipe(&text[0], text.size() * sizeof(wchar_t));
-            challengeResponse(bytes.get());
+            challengeResponse(ticket.pin(kPinEncodingLocale));
         }
         return;
     }
@@ -303,9 +308,9 @@ void CPinTessel::changeCommand(const TBytes& newPin, bool unblockFirst) {
     CPinCommand command(0x80, 0x24, 0x00, 0x00);
     command.byte(0x62).byte(0x81).byte(static_cast<unsigned char>(n + 2)).byte(0x81).byte(n).bytes(newPin);
     CSecretBytes apdu(command.build());
-    CSecretBytes answer(TBytes(2, 0));
+    CSecretBytes answer;
     try {
-        owner()->pack()->sm(apdu.get(), answer.get());
+        owner()->pack()->sm(apdu, answer.receive(2));
         judge(statusOf(answer.get()));
     } catch (const IException& e) {
         if (e.code() == kSwBadArgument) LIBAPDU_RAISE(0x6300);

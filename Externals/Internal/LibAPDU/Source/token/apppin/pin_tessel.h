@@ -40,7 +40,8 @@ struct CTesselTicket {
     TBytes key() const;                 // the two-key TDEA key of the biometric login
     bool bioPresent() const;            // keyId and key not all zero
     bool pinPresent() const;            // any of the 30 PIN characters non-zero
-    std::wstring pin() const;           // up to the first zero character
+    // The PIN up to its first zero character, in the text encoding given.
+    CSecretBytes pin(int encoding) const;
 
     unsigned char record[kRecordSize];
 };
