@@ -219,6 +219,7 @@ TEST(ModuleBinding, CallsFromInsideTransmitAreRefused) {
         {"readFile at the first command", -1, 1},    {"readFile at the first write", 0x15, 1},
         {"Logout at the first command", -1, 2},      {"Logout at the first write", 0x15, 2},
         {"createToken at the first write", 0x15, 3}, {"another token at the first write", 0x15, 4},
+        {"Login with no PIN (refused before its arguments are read)", 0x15, 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -237,6 +238,7 @@ TEST(ModuleBinding, CallsFromInsideTransmitAreRefused) {
             [&] { mb::Logout(self, h); },
             [&] { (void)mb::createToken(other.get()); },
             [&] { (void)mb::getTokenSerial(other.get(), oh); },
+            [&] { mb::Login(self, h, nullptr); },
         };
         CCallingBackCard card(sim.get(), nested[c.nested], c.ins);
         self = &card;

@@ -58,9 +58,10 @@ public:
     static unsigned short ConvertDir(const std::string& name);
     sh_ptr<libapdu::IToken> GetToken(long long tokenKey);
 
-    // Marks the calling thread as inside a native call for the length of that call.
-    // A card whose transmit calls back into the library on the same thread is
-    // refused here, before anything is looked up or sent: served, the nested call
+    // Marks the calling thread as inside a native call for the length of that call;
+    // the first thing each native method does. A card whose transmit calls back into
+    // the library on the same thread is refused here, before its arguments are read
+    // and before anything is looked up or sent: served, the nested call
     // would hand a token's transport its own environment and card in the middle of
     // the outer call's exchange (whose next command would then go through a dead
     // reference, or to the nested call's file), or wait for a lock the outer call
@@ -104,22 +105,15 @@ public:
         std::shared_ptr<CAPDUTokenModule> m_module;
     };
 
-    // What every native method but createToken holds for its module operation: the
-    // thread's entry, the instance, and the token's call lock, taken before the Java
+    // What every native method but createToken holds for its module operation, inside
+    // its CEntry: the instance, and the token's call lock, taken before the Java
     // parameters of this call are handed to the token's transport.
     struct CCall {
-        CEntry entry;
         CInstanceRef module;
         CTokenCall token;
         CCall(JNIEnv* env, jobject card, long long tokenKey) : token(*module, tokenKey) {
             module->UpdateJavaParameters(env, card, tokenKey);
         }
-    };
-
-    // What createToken holds: the thread's entry and the instance.
-    struct CCreateCall {
-        CEntry entry;
-        CInstanceRef module;
     };
 
 private:

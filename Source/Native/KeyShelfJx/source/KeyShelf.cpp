@@ -108,9 +108,11 @@ jstring TextResult(JNIEnv* env, const std::wstring& text) {
     return s;
 }
 
-// The frame of every method: any failure becomes the Java exception its code selects.
+// The frame of every method: a call from inside another on this thread is refused
+// first, and any failure becomes the Java exception its code selects.
 template <class R, class F> R Guarded(JNIEnv* env, R onFailure, F&& body) {
     try {
+        CAPDUTokenModule::CEntry entry;
         return body();
     } catch (CJavaPending&) {
     } catch (libapdu::IException& e) {
@@ -132,8 +134,8 @@ KEYSHELF_JNI(jlong, createToken)(JNIEnv* env, jobject, jobject card) {
         return 0;
     }
     return Guarded(env, jlong(0), [&] {
-        CAPDUTokenModule::CCreateCall call;
-        return static_cast<jlong>(call.module->CreateToken(env, card));
+        CAPDUTokenModule::CInstanceRef module;
+        return static_cast<jlong>(module->CreateToken(env, card));
     });
 }
 

@@ -295,7 +295,18 @@ unsigned char CCryTessel::keyOwnerReference() {
     CFSTessel* fs = dynamic_cast<CFSTessel*>(applet()->fs());
     if (!fs || fs->cardPath().empty()) raise(kSwRefused, __LINE__);
     const path place = fs->cardPath();
-    const unsigned char reference = userPinReference();
+    unsigned char reference = 0;
+    try {
+        reference = userPinReference();
+    } catch (...) {
+        // A read that failed after the card moved: the file system's selection is
+        // made true again before the failure goes on (it is the one reported).
+        try {
+            fs->selectSimple(place);
+        } catch (...) {
+        }
+        throw;
+    }
     fs->selectSimple(place);
     return reference;
 }

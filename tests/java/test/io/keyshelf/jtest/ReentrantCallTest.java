@@ -87,11 +87,14 @@ class ReentrantCallTest {
 
     /** At the first command of the store (-1), or at its first write (21, the Java applet's 15). */
     @ParameterizedTest(name = "{0} at instruction {1}")
-    @CsvSource({"getFileSize, -1", "getFileSize, 21", "readFile, -1", "readFile, 21", "Logout, -1", "Logout, 21"})
+    @CsvSource({"getFileSize, -1", "getFileSize, 21", "readFile, -1", "readFile, 21", "Logout, -1", "Logout, 21",
+        "LoginWithoutPin, 21"})
     void aNestedCallIsRefusedAndTheOuterStoreLandsWhereItAsked(String call, int ins) throws Exception {
         Nested nested = switch (call) {
             case "getFileSize" -> (c, h) -> Shelf.getFileSize(c, h, 0xF006);
             case "readFile" -> (c, h) -> Shelf.readFile(c, h, 0xF006, NAME.length, new byte[NAME.length]);
+            // Refused before its arguments are read: not "Pin missing".
+            case "LoginWithoutPin" -> (c, h) -> Shelf.Login(c, h, null);
             default -> (c, h) -> Shelf.Logout(c, h);
         };
         String wantTree;
