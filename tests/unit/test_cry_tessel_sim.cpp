@@ -173,6 +173,27 @@ TEST(CryTesselSimImport, AKeyLandsInTheSelectedDirectoryWhetherOrNotTheDesignato
         // Selections by path: the designator's read and the directory again, or none.
         EXPECT_EQ(t.count("80 A4 08 0C"), c.designatorsRead ? 0u : 2u);
     }
+    // A designator read whose answer is broken, after the card has moved: the
+    // directory is selected again before the failure is reported, and the next
+    // import lands there.
+    {
+        TesselSimToken t;
+        cases[0].login(t);
+        t.card->clearLog();
+        t.fs()->select(kCertDir);
+        TBytes directorySelect;
+        for (const auto& e : t.card->log())
+            if (e.command.size() > 4 && e.command[0] == 0x80 && e.command[1] == 0xA4) directorySelect = e.command;
+        ASSERT_FALSE(directorySelect.empty());
+        t.card->replaceNext(cardsim::MatchPrefix(Hex("80 A4 08 0C 06 3F 00 30 00 30 02")), Hex("90 00"));
+        t.card->clearLog();
+        EXPECT_EQ(Outcome([&] { t.token->crypto()->create(0x0203, info); }), "int 0");  // the answer walk's failure
+        const auto log = t.card->log();
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back().command, directorySelect) << "the directory selected again last";
+        EXPECT_EQ(Outcome([&] { t.token->crypto()->create(0x0203, info); }), "ok");
+        EXPECT_NE(t.sim->find(At(kCertDir, 0x0203)), nullptr);
+    }
     // With nothing selected by the file system there is no place to come back to:
     // refused before anything is sent.
     TesselSimToken t;
