@@ -20,6 +20,16 @@ namespace {
 
 const path& kKeyDir = cry_test::kTesselKeyDir;
 const path& kCertDir = cry_test::kTesselCertDir;
+
+// What an import of the key carries: its public exponent, modulus and private exponent.
+CCryptoInfo ImportInfo(const cardsim::SimRsaKey& key) {
+    CCryptoInfo info;
+    info.keyLength = 128;
+    info.keyPart1 = cardsim::RsaPublicExponent(key);
+    info.keyPart2 = cardsim::RsaModulus(key);
+    info.keyPart3 = cardsim::RsaPrivatePart(key, "d");
+    return info;
+}
 using cry_test::At;
 
 class CryTesselSim : public ::testing::Test {
@@ -100,11 +110,7 @@ TEST_F(CryTesselSim, GeneratedAndImportedKeys) {
     EXPECT_TRUE(cardsim::RsaVerifyRaw(applet->key(5), hash, cry().signUseHashData(5, TBytes(), hash)));
 
     const cardsim::SimRsaKey imported = cardsim::MakeRsaKey(1024);
-    CCryptoInfo info;
-    info.keyLength = 128;
-    info.keyPart1 = cardsim::RsaPublicExponent(imported);
-    info.keyPart2 = cardsim::RsaModulus(imported);
-    info.keyPart3 = cardsim::RsaPrivatePart(imported, "d");
+    const CCryptoInfo info = ImportInfo(imported);
     token->fs()->select(kKeyDir);
     cry().create(0x0203, info);
     cry().select(At(kKeyDir, 0x0203));
@@ -138,11 +144,7 @@ TEST_F(CryTesselSim, RefusalsBeforeAndFromTheCard) {
 // on the way, and with no selection to come back to the import is refused.
 TEST(CryTesselSimImport, AKeyLandsInTheSelectedDirectoryWhetherOrNotTheDesignatorsWereRead) {
     const cardsim::SimRsaKey key = cardsim::SharedRsaKey(1024);
-    CCryptoInfo info;
-    info.keyLength = 128;
-    info.keyPart1 = cardsim::RsaPublicExponent(key);
-    info.keyPart2 = cardsim::RsaModulus(key);
-    info.keyPart3 = cardsim::RsaPrivatePart(key, "d");
+    const CCryptoInfo info = ImportInfo(key);
     struct Case {
         const char* name;
         std::function<void(TesselSimToken&)> login;

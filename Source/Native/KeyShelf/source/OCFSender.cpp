@@ -60,14 +60,6 @@ bool CopyBytes(JNIEnv* env, jbyteArray array, TBytes& out) {
     return !ClearedFailure(env) && CopyBytes(env, array, n, out);
 }
 
-jclass GlobalClass(JNIEnv* env, const char* name) {
-    jclass local = env->FindClass(name);
-    if (ClearedFailure(env) || !local) return nullptr;
-    jclass global = static_cast<jclass>(env->NewGlobalRef(local));
-    env->DeleteLocalRef(local);
-    return global;
-}
-
 // True when the method takes exactly this class as its one parameter. The channel may
 // come from a class loader with a copy of the framework of its own: a name and a
 // signature match there too, but an object of our CommandAPDU passed to its method

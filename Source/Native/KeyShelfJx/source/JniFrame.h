@@ -33,6 +33,16 @@ inline bool ClearedFailure(JNIEnv* env) {
     return true;
 }
 
+// A global reference to the class the loader of the calling class finds under the
+// name; null (with nothing pending) when it cannot be had.
+inline jclass GlobalClass(JNIEnv* env, const char* name) {
+    jclass local = env->FindClass(name);
+    if (ClearedFailure(env) || !local) return nullptr;
+    jclass global = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    return global;
+}
+
 // Zeroes, when it goes, a Java byte array the transport built for a command or took
 // as its own copy of an answer: a PIN or the bytes of a read-protected file would
 // otherwise wait in it for the garbage collector. Declared after the call's

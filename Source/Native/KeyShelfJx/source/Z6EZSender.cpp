@@ -32,14 +32,6 @@ jmethodID DeclaredMethod(JNIEnv* env, const char* className, const char* name, c
     env->DeleteLocalRef(cls);
     return id;
 }
-
-jclass GlobalClass(JNIEnv* env, const char* name) {
-    jclass local = env->FindClass(name);
-    if (!local || Failed(env)) return nullptr;
-    jclass global = static_cast<jclass>(env->NewGlobalRef(local));
-    env->DeleteLocalRef(local);
-    return global;
-}
 }  // namespace
 
 Z6EZSender::Z6EZSender(JNIEnv* env, jobject card) : m_env(env), m_card(card) {
