@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "libapdu.h"
+
 namespace cardsim {
 
-typedef std::vector<unsigned char> Bytes;
+// The library's own byte buffers, which the card side is handed and answers in.
+typedef libapdu::TBytes Bytes;
 typedef std::vector<uint16_t> FidPath;
 
 // ISO/IEC 7816-4 status words the models answer with.

@@ -17,7 +17,7 @@
 
 namespace simcrypto {
 
-typedef std::vector<unsigned char> Bytes;
+typedef cardsim::Bytes Bytes;
 
 // TDEA CBC without padding; an empty IV is a zero IV. The input is a whole
 // number of blocks and the key 16 or 24 bytes: callers check before.

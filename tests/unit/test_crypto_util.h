@@ -16,7 +16,7 @@
 
 namespace cryptotest {
 
-typedef std::vector<unsigned char> Bytes;
+typedef libapdu::TBytes Bytes;
 
 inline Bytes Hex(const std::string& s) {
     Bytes out;

@@ -22,6 +22,7 @@
 #include "Z6EZSender.h"
 #include "module_binding.h"
 #include "scripted_sender.h"
+#include "sim_crypto.h"
 #include "sim_kite.h"
 #include "sim_rsa.h"
 #include "sim_tessel.h"
@@ -118,9 +119,15 @@ const std::string kPin = "Qz7#kP2!wX9$mN4&vB6*rT1^yH8@jL3%";  // long enough nev
 }  // namespace
 
 // Neither operator is inlined: where they are, the compiler pairs the malloc in
-// one with the delete or the free in the other and warns of a mismatch.
+// one with the delete or the free in the other and warns of a mismatch. Every
+// block starts as zeros: what an earlier owner left in the memory (the test's own
+// copies of a secret, the simulated card's) never passes for what the block's
+// owner wrote, in the room a vector holds past its size either.
 __attribute__((noinline)) void* operator new(size_t n) {
-    if (void* p = std::malloc(n ? n : 1)) return p;
+    if (void* p = std::malloc(n ? n : 1)) {
+        std::memset(p, 0, malloc_usable_size(p));
+        return p;
+    }
     throw std::bad_alloc();
 }
 void* operator new[](size_t n) { return operator new(n); }
@@ -531,10 +538,20 @@ const std::string kTesselPin = "Qz7#kP2!wX9$mN4&";
 
 }  // namespace
 
-// The library's secret bytes let go of no block unwiped, however they are filled:
-// grown past their room, assigned anew, cleared, handed to a callee, destroyed.
-TEST(SecretWipe, SecretBytesWipeEveryBlockTheyLetGo) {
-    using libapdu::CSecretBytes;
+namespace {
+// A callee that takes its bytes by value, as the pack facet's keySet does.
+__attribute__((noinline)) size_t TakenByValue(libapdu::TBytes b) { return b.size(); }
+// A callee that fills a buffer lent to it past the room it came with.
+__attribute__((noinline)) void FilledPastItsRoom(libapdu::TBytes& out, const libapdu::TBytes& s) {
+    out.insert(out.end(), s.begin(), s.end());
+    out.insert(out.end(), s.begin(), s.end());
+}
+}  // namespace
+
+// The library's byte buffers let go of no block unwiped, whatever is done with them:
+// grown past their room, copied, assigned anew, shrunk, passed by value, lent to a
+// callee that regrows them, destroyed.
+TEST(SecretWipe, ByteBuffersWipeEveryBlockTheyLetGo) {
     using libapdu::TBytes;
     struct Case {
         const char* name;
@@ -542,51 +559,59 @@ TEST(SecretWipe, SecretBytesWipeEveryBlockTheyLetGo) {
     } const cases[] = {
         {"grown a byte at a time",
          [](const TBytes& s) {
-             CSecretBytes b;
+             TBytes b;
              for (unsigned char x : s) b.push_back(x);
          }},
         {"grown in pieces",
          [](const TBytes& s) {
-             CSecretBytes b;
-             for (size_t at = 0; at < s.size(); at += 8) b.append(s.data() + at, s.data() + at + 8);
+             TBytes b;
+             for (size_t at = 0; at < s.size(); at += 8) b.insert(b.end(), s.begin() + at, s.begin() + at + 8);
          }},
         {"moved to a larger block",
          [](const TBytes& s) {
-             CSecretBytes b(s.data(), s.data() + s.size());
+             TBytes b(s);
              b.reserve(4 * s.size());
          }},
         {"grown by resize",
          [](const TBytes& s) {
-             CSecretBytes b(s.data(), s.data() + s.size());
+             TBytes b(s);
              b.resize(3 * s.size());
          }},
-        {"shrunk, then cleared",
+        {"shrunk to fit",
          [](const TBytes& s) {
-             CSecretBytes b(s.data(), s.data() + s.size());
+             TBytes b(s);
              b.resize(8);
-             b.clear();
+             b.shrink_to_fit();
          }},
-        {"assigned other bytes",
+        {"copied",
          [](const TBytes& s) {
-             CSecretBytes b(s.data(), s.data() + s.size());
-             b = TBytes(s.size(), 0x5A);
+             const TBytes copy = s;
+             TBytes assigned;
+             assigned = copy;
+         }},
+        {"assigned more bytes than it has room for",
+         [](const TBytes& s) {
+             TBytes b(s);
+             b = TBytes(4 * s.size(), 0x5A);
          }},
         {"assigned another's by move",
          [](const TBytes& s) {
-             CSecretBytes b(s.data(), s.data() + s.size());
-             CSecretBytes other(TBytes(8, 0x5A));
+             TBytes b(s);
+             TBytes other(8, 0x5A);
              b = std::move(other);
          }},
-        {"handed to a callee that reallocates it",
+        {"passed by value", [](const TBytes& s) { TakenByValue(s); }},
+        {"lent to a callee that regrows it",
          [](const TBytes& s) {
-             CSecretBytes b(s.data(), s.data() + s.size());
-             b.receive(4).assign(4 * s.size(), 0x33);
+             TBytes b(s);
+             FilledPastItsRoom(b, s);
          }},
+        {"joined behind a header", [](const TBytes& s) { libapdu::Join({0x00, 0xD6, 0x00, 0x00}, s); }},
         {"a PIN command built",
          [](const TBytes& s) {
              libapdu::CPinCommand c(0x00, 0x20, 0x00, 0x00);
              c.bytes(s);
-             const CSecretBytes apdu = c.build(true);
+             const TBytes apdu = c.build(true);
          }},
     };
     for (const Case& c : cases) {
@@ -777,4 +802,241 @@ TEST(SecretWipe, AFipsKitePinChangeLeavesNoFreedCopyOfTheNewKeys) {
     EXPECT_EQ(found, 0);
     cardsim::SimKiteApplet* applet = token.sim->find<cardsim::SimKiteApplet>();
     EXPECT_TRUE(applet->pinIs(0x11, libapdu::TBytes(second.begin(), second.end())));
+}
+
+// ---------------------------------------------------------------- logins by challenge
+
+namespace {
+
+// A family whose login answers the card's challenge with a MAC under a key derived
+// from the PIN.
+struct LoginFamily {
+    const char* name;
+    std::unique_ptr<cardsim::CardSim> (*make)(const cardsim::SimTokenOptions&);
+    bool fips;
+    unsigned char cla, ins;  // the login command; its last eight bytes are the MAC
+    // The keys the library derives from a PIN on this token.
+    std::vector<libapdu::TBytes> (*keys)(const cardsim::CardSim& card, const libapdu::TBytes& pin);
+};
+
+void PrintTo(const LoginFamily& f, std::ostream* os) { *os << f.name; }
+
+std::vector<libapdu::TBytes> JavaKeys(const cardsim::CardSim& card, const libapdu::TBytes& pin) {
+    const libapdu::TBytes salt = card.find<cardsim::SimJavaApplet>()->salt();
+    std::vector<libapdu::TBytes> keys;
+    for (int id = 0; id < 5; ++id) keys.push_back(cardsim::JavaKey(id, pin, salt));
+    return keys;
+}
+
+std::vector<libapdu::TBytes> KiteKeys(const cardsim::CardSim& card, const libapdu::TBytes& pin) {
+    const libapdu::TBytes salt = card.find<cardsim::SimKiteApplet>()->salt();
+    return {cardsim::PinKey24(pin), cardsim::JavaKey(1, pin, salt), cardsim::JavaKey(3, pin, salt)};
+}
+
+std::unique_ptr<cardsim::CardSim> Kite32(const cardsim::SimTokenOptions& o) { return cardsim::MakeKiteToken("kite32", o); }
+std::unique_ptr<cardsim::CardSim> Kite42(const cardsim::SimTokenOptions& o) { return cardsim::MakeKiteToken("kite42", o); }
+
+const LoginFamily kLoginFamilies[] = {
+    {"Java", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeJavaToken(o); }, false, 0x80, 0x11, JavaKeys},
+    {"JavaFips", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeJavaToken(o); }, true, 0x80, 0x11, JavaKeys},
+    {"Heron", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeHeronToken(o); }, false, 0x80, 0x10, JavaKeys},
+    {"HeronFips", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeHeronToken(o); }, true, 0x80, 0x10,
+     JavaKeys},
+    {"Kite32", Kite32, false, 0x00, 0x82, KiteKeys},
+    {"Kite42", Kite42, false, 0x00, 0x82, KiteKeys},
+    {"Kite42Fips", Kite42, true, 0x00, 0x82, KiteKeys},
+};
+
+class SecretWipeLogin : public ::testing::TestWithParam<LoginFamily> {};
+
+}  // namespace
+
+// Login, and a PIN change with the logins it makes, through the entry points: no
+// freed block holds the answer to any of the card's challenges (with the challenge,
+// which travels in clear, it would let PIN guesses be tested offline), nor a key
+// derived from either PIN.
+TEST_P(SecretWipeLogin, LoginAndChangeLeaveNoFreedCopyOfTheMacsOrTheLoginKeys) {
+    const LoginFamily& f = GetParam();
+    const std::string first = "Qz7#kP2!wX9$mN4&", second = "Lr5@tG8^cV1*hJ6%";
+    cardsim::SimTokenOptions options;
+    options.userPin.assign(first.begin(), first.end());
+    options.fips = f.fips;
+    CModuleToken token(f.make(options));
+    const std::u16string pin(first.begin(), first.end()), next(second.begin(), second.end());
+    std::vector<std::vector<unsigned char>> keys;
+    for (const std::string* p : {&first, &second})
+        for (const libapdu::TBytes& k : f.keys(*token.sim, libapdu::TBytes(p->begin(), p->end()))) keys = keys + Runs(k);
+    struct Step {
+        const char* name;
+        std::function<void()> call;
+    } const steps[] = {
+        {"login", [&] { module_binding::Login(token.card, token.h, &pin); }},
+        {"change", [&] { module_binding::changePin(token.card, token.h, &pin, &next); }},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const size_t before = token.sim->log().size();
+        int found = 0, holding = 0;
+        std::vector<libapdu::TBytes> macs;
+        std::vector<std::vector<unsigned char>> forms = keys + Forms(first) + Forms(second);
+        {
+            CWatchingRoad watch(std::move(forms));
+            step.call();
+            watch.stop();
+            found = watch.found();
+            const std::vector<cardsim::SimLogEntry> log = token.sim->log();
+            for (size_t i = before; i < log.size(); ++i) {
+                const libapdu::TBytes& c = log[i].command;
+                if (c.size() >= 13 && c[0] == f.cla && c[1] == f.ins) macs.emplace_back(c.end() - 8, c.end());
+            }
+            for (const libapdu::TBytes& mac : macs) holding += watch.holding(mac);
+        }
+        EXPECT_FALSE(macs.empty()) << "no login was seen";
+        EXPECT_EQ(holding, 0) << "a freed block held the answer to a challenge";
+        EXPECT_EQ(found, 0) << "a freed block held a PIN or a key derived from one";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, SecretWipeLogin, ::testing::ValuesIn(kLoginFamilies),
+                         [](const ::testing::TestParamInfo<LoginFamily>& i) { return std::string(i.param.name); });
+
+// ---------------------------------------------------------------- deciphering
+
+namespace {
+// A key object's descriptor on a Java token: the six-byte key header, then the name.
+libapdu::TBytes JavaKeyDescriptor(const std::string& name) {
+    libapdu::TBytes d = {0x80, 0x01, 0x02, 0x03, 0x04, 0x05, 0x01, 0xAA, 0x02, 0xBB, 0xCC,
+                         static_cast<unsigned char>(name.size())};
+    d.insert(d.end(), name.begin(), name.end());
+    return d;
+}
+
+// A token the library opens over a simulated card reached out of the watch.
+struct CCardRoad {
+    std::unique_ptr<cardsim::CardSim> sim;
+    std::unique_ptr<libapdu::IToken> token;
+    CCardRoad(std::unique_ptr<cardsim::CardSim> s, unsigned short applet) : sim(std::move(s)) {
+        std::unique_ptr<libapdu::ISender> sender(new COwnedUnwatchedCard(*sim));
+        token = libapdu::IToken::create(sender);
+        token->selectApplet(applet);
+        token->pin()->select(token->pin()->pathUser());
+        token->pin()->login(libapdu::TBytes{'1', '2', '3', '4'});
+    }
+};
+}  // namespace
+
+// The plain text of a decipherment on a Java and a Kite token, in the clear and
+// under secure messaging: neither the card's answer nor the unwrapped reply is
+// left in a freed block.
+TEST(SecretWipe, JavaAndKiteDeciphermentsLeaveNoFreedCopyOfThePlainText) {
+    // Of the size a FIPS Kite token deciphers under secure messaging.
+    const cardsim::SimRsaKey key = cardsim::SharedRsaKey(1024);
+    struct Case {
+        const char* name;
+        bool fips;
+        bool java;
+    } const cases[] = {{"Java", false, true}, {"Java FIPS", true, true}, {"Kite42", false, false},
+                       {"Kite42 FIPS", true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        cardsim::SimTokenOptions o;
+        o.fips = c.fips;
+        std::unique_ptr<cardsim::CardSim> sim = c.java ? cardsim::MakeJavaToken(o) : cardsim::MakeKiteToken("kite42", o);
+        libapdu::path at;
+        if (c.java) {
+            sim->find<cardsim::SimJavaApplet>()->addKeyObject(0x3002, JavaKeyDescriptor("large"), key);
+            at = {0x3F00, 0x6666, 0x5000, 0x0220, 0x3002};
+        } else if (c.fips) {
+            sim->find<cardsim::SimKiteApplet>()->addFipsKey(0x3002, "large", key, cardsim::MakeCertificate(key, 1, "large"));
+            at = {0x3F00, 0x6666, 0x5000, 0x0220, 0x3002};
+        } else {
+            sim->find<cardsim::SimKiteApplet>()->addKey(0x2002, 1, "large", key, cardsim::MakeCertificate(key, 1, "large"));
+            at = {0x3F00, 0x6666, 0x6000, 0x2002, 0x0001};
+        }
+        CCardRoad road(std::move(sim), c.java ? 0x2001 : 0x1002);
+        road.token->crypto()->select(at);
+        const libapdu::TBytes secret = FileBytes(100);
+        const libapdu::TBytes cipher = cardsim::RsaEncrypt(key, secret);
+        libapdu::TBytes plain;
+        int found = 0;
+        {
+            CWatchingBytes watch(secret);
+            plain = road.token->crypto()->decrypt(cipher);
+            found = watch.found();
+        }
+        EXPECT_EQ(found, 0);
+        EXPECT_EQ(plain, secret);
+    }
+}
+
+// A decipherment answer that fills the Tessel reply buffer to its last byte, or to
+// one byte short of it, before the status word is added: the gathered answer grows
+// past its room there, and the block it leaves holds the plain text.
+TEST(SecretWipe, ATesselDecipherAnswerAtTheEdgeOfItsBufferLeavesNoFreedCopy) {
+    for (size_t size : {1023, 1024}) {
+        SCOPED_TRACE(size);
+        CTesselRoad t;
+        t.pin()->select(t.pin()->pathUser());
+        t.pin()->login(libapdu::TBytes{'1', '2', '3', '4'});
+        // The answer data: the plain text element 80 82 nn nn, then filler to the size.
+        const libapdu::TBytes secret = FileBytes(size - 4);
+        libapdu::TBytes answer = {0x80, 0x82, static_cast<unsigned char>(secret.size() >> 8),
+                                  static_cast<unsigned char>(secret.size() & 0xFF)};
+        answer.insert(answer.end(), secret.begin(), secret.end());
+        answer.insert(answer.end(), {0x90, 0x00});
+        t.sim->replaceNext(cardsim::MatchPrefix(testing_card::Hex("00 2A 80")), answer);
+        libapdu::TBytes plain;
+        int found = 0;
+        {
+            CWatchingBytes watch(secret);
+            plain = t.token->crypto()->decrypt(libapdu::TBytes(16, 0x42));
+            found = watch.found();
+        }
+        EXPECT_EQ(plain, secret);
+        EXPECT_EQ(found, 0);
+        libapdu::SecureWipe(plain);
+    }
+}
+
+// A key handed to a family that imports none (Java, Heron, Kite): refused with
+// FACE, and the private parts of the by-value copy it was given are not left in a
+// freed block.
+TEST(SecretWipe, ARefusedImportOnAFamilyWithoutKeyImportLeavesNoFreedCopyOfThePrivateParts) {
+    const cardsim::SimRsaKey key = cardsim::MakeRsaKey(1024);
+    libapdu::CCryptoInfo info;
+    info.keyLength = 128;
+    info.keyPart1 = cardsim::RsaPublicExponent(key);
+    info.keyPart2 = cardsim::RsaModulus(key);
+    info.keyPart3 = cardsim::RsaPrivatePart(key, "d");
+    info.keyPart4 = cardsim::RsaPrivatePart(key, "rsa-factor1");
+    info.keyPart5 = cardsim::RsaPrivatePart(key, "rsa-factor2");
+    info.privateKey = cardsim::RsaPrivatePart(key, "d");
+    struct Case {
+        const char* name;
+        std::unique_ptr<cardsim::CardSim> (*make)();
+        unsigned short applet;
+    } const cases[] = {
+        {"Java", [] { return cardsim::MakeJavaToken(); }, 0x2001},
+        {"Heron", [] { return cardsim::MakeHeronToken(); }, 0x2204},
+        {"Kite32", [] { return cardsim::MakeKiteToken("kite32"); }, 0x1002},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CCardRoad road(c.make(), c.applet);
+        std::vector<std::vector<unsigned char>> runs =
+            Runs(info.keyPart3) + Runs(info.keyPart4) + Runs(info.keyPart5);
+        int found = 0;
+        unsigned short code = 0;
+        {
+            CWatchingRoad watch(std::move(runs));
+            try {
+                road.token->crypto()->create(0x0203, info);
+            } catch (const libapdu::IException& e) {
+                code = e.code();
+            }
+            found = watch.found();
+        }
+        EXPECT_EQ(code, 0xFACE);
+        EXPECT_EQ(found, 0);
+    }
 }

@@ -45,12 +45,7 @@ bool CopyBytes(JNIEnv* env, jbyteArray array, jsize n, TBytes& out) {
     if (n < 0) return false;
     TBytes bytes(static_cast<size_t>(n));
     if (n > 0) env->GetByteArrayRegion(array, 0, n, reinterpret_cast<jbyte*>(bytes.data()));
-    if (ClearedFailure(env)) {
-        libapdu::SecureWipe(bytes);
-        return false;
-    }
-    // What the vector held before may be a secret of an earlier answer.
-    libapdu::SecureWipe(out);
+    if (ClearedFailure(env)) return false;
     out.swap(bytes);
     return true;
 }

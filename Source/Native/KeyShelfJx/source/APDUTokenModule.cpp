@@ -383,38 +383,23 @@ void CAPDUTokenModule::LoginTo(long long tokenKey, const std::wstring& pin) {
     libapdu::IAppPin* facet = token->pin();
     // Encoded before the designator is selected: a PIN the encoding refuses (a lone
     // surrogate from Java) is refused before any card traffic.
-    TBytes bytes = libapdu::IConvert::wstring_to_bytes(pin, static_cast<unsigned char>(facet->encoding()));
-    try {
-        facet->select(facet->pathUser());
-        facet->login(bytes);
-    } catch (...) {
-        libapdu::SecureWipe(bytes);
-        throw;
-    }
-    libapdu::SecureWipe(bytes);
+    const TBytes bytes = libapdu::IConvert::wstring_to_bytes(pin, static_cast<unsigned char>(facet->encoding()));
+    facet->select(facet->pathUser());
+    facet->login(bytes);
 }
 
 void CAPDUTokenModule::ChangePin(long long tokenKey, const std::wstring& oldPin, const std::wstring& newPin) {
     sh_ptr<IToken> token = GetToken(tokenKey);
     libapdu::IAppPin* facet = token->pin();
     const unsigned char encoding = static_cast<unsigned char>(facet->encoding());
-    TBytes oldBytes, newBytes;
-    try {
-        // Both PINs encoded before any card traffic: a new PIN the encoding refuses must
-        // not cost a login with the old one first.
-        oldBytes = libapdu::IConvert::wstring_to_bytes(oldPin, encoding);
-        newBytes = libapdu::IConvert::wstring_to_bytes(newPin, encoding);
-        facet->select(facet->pathUser());
-        facet->login(oldBytes);
-        facet->select(facet->pathUser());
-        facet->change(newBytes);
-    } catch (...) {
-        libapdu::SecureWipe(oldBytes);
-        libapdu::SecureWipe(newBytes);
-        throw;
-    }
-    libapdu::SecureWipe(oldBytes);
-    libapdu::SecureWipe(newBytes);
+    // Both PINs encoded before any card traffic: a new PIN the encoding refuses must
+    // not cost a login with the old one first.
+    const TBytes oldBytes = libapdu::IConvert::wstring_to_bytes(oldPin, encoding);
+    const TBytes newBytes = libapdu::IConvert::wstring_to_bytes(newPin, encoding);
+    facet->select(facet->pathUser());
+    facet->login(oldBytes);
+    facet->select(facet->pathUser());
+    facet->change(newBytes);
 }
 
 void CAPDUTokenModule::LogoutFrom(long long tokenKey) {

@@ -217,7 +217,6 @@ KEYSHELF_JNI(void, storeFile)(JNIEnv* env, jobject, jobject card, jlong handle, 
                               jboolean flag) {
     Guarded(env, 0, [&] {
         TBytes bytes;
-        libapdu::ScopedWipe wipeBytes{bytes};
         BytesArgument(env, data, bytes);
         CCall call(env, card, handle);
         call.module->StoreFile(handle, fileId, bytes, flag ? 1 : 0);
@@ -240,7 +239,6 @@ KEYSHELF_JNI(void, readFile)(JNIEnv* env, jobject, jobject card, jlong handle, j
         CheckJava(env);
         if (n > 0xFFFF) libapdu::ExternalRaise(0x6B00, kSource, __LINE__);
         TBytes bytes(static_cast<size_t>(n), 0);
-        libapdu::ScopedWipe wipeBytes{bytes};  // a read-protected file's bytes
         {
             CCall call(env, card, handle);
             call.module->ReadFile(handle, fileId, length, bytes);

@@ -93,8 +93,7 @@ void Z6EZSender::select_applet(unsigned short id) { m_appletId = id; }
 void Z6EZSender::control(unsigned int, const TBytes&, TBytes&) {}
 
 TBytes Z6EZSender::rewrite(const TBytes& command) {
-    // Room for the byte a rewrite may add: the copy, which may hold secret data, is
-    // never moved and left behind unwiped.
+    // Room for the byte a rewrite may add, in one allocation.
     TBytes c;
     c.reserve(command.size() + 1);
     c.assign(command.begin(), command.end());
@@ -113,9 +112,7 @@ TBytes Z6EZSender::rewrite(const TBytes& command) {
 
 void Z6EZSender::send(const TBytes& command, TBytes& response) {
     JNIEnv* env = m_env;
-    // Whatever fails below, the caller must never read an earlier answer as this one's;
-    // that answer may be a secret, and a buffer that grows below is freed.
-    libapdu::SecureWipe(response);
+    // Whatever fails below, the caller must never read an earlier answer as this one's.
     response.clear();
     if (!env || !m_card) return;
     // A Java exception the caller left pending is the caller's to report: clearing it
@@ -126,8 +123,7 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
         Failed(env);
         return;
     }
-    TBytes c = rewrite(command);
-    libapdu::ScopedWipe wipeCommand{c};
+    const TBytes c = rewrite(command);
 
     jbyteArray array = env->NewByteArray(static_cast<jsize>(c.size()));
     if (!array || Failed(env)) return;
@@ -159,7 +155,6 @@ void Z6EZSender::send(const TBytes& command, TBytes& response) {
     response.resize(static_cast<size_t>(n) + 2);
     if (n > 0) env->GetByteArrayRegion(data, 0, n, reinterpret_cast<jbyte*>(response.data()));
     if (Failed(env)) {
-        libapdu::SecureWipe(response);
         response.clear();
         return;
     }

@@ -73,7 +73,6 @@ void Mac(cvCryptoAlgorithm alg, int padType, const TBytes& key, const TBytes& da
 void crypto_sm_enc(const TBytes& key, const TBytes& data, TBytes& output, const TBytes& iv) {
     TBytes result;
     const bool ok = Cbc(0, key, data, iv, result);
-    SecureWipe(output);
     output.swap(result);
     // Our own failure, not the card's: nothing half-made is sent.
     if (!ok) LIBAPDU_RAISE(kErrGeneral);
@@ -86,7 +85,6 @@ void crypto_sm_enc_mirel(const TBytes& key, const TBytes& data, TBytes& output, 
 void crypto_sm_dec(const TBytes& key, const TBytes& data, TBytes& output, const TBytes& iv) {
     TBytes result;
     const bool ok = Cbc(1, key, data, iv, result);
-    SecureWipe(output);
     output.swap(result);
     // A wrong length or padding is a malformed answer of the card: no partial
     // plaintext is left behind.

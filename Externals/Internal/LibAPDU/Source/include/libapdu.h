@@ -39,7 +39,40 @@ private:
 
 namespace libapdu LIBAPDU_API {
 
-typedef std::vector<unsigned char> TBytes;
+// Overwrites n bytes at p with zeros; the writes are never optimised away.
+void SecureWipe(void* p, std::size_t n) noexcept;
+
+// The allocator of the library's byte buffers. Nearly every buffer can carry a
+// secret (a command with a PIN, a MAC or a key part; an answer with a protected
+// file or deciphered data), so each block is wiped before it is given back: no
+// growth, copy, assignment, by-value parameter or buffer lent to a callee can
+// leave its bytes in freed memory.
+template <class T>
+class CWipingAllocator {
+public:
+    typedef T value_type;
+
+    CWipingAllocator() noexcept = default;
+    template <class U>
+    CWipingAllocator(const CWipingAllocator<U>&) noexcept {}
+
+    T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
+    void deallocate(T* p, std::size_t n) noexcept {
+        SecureWipe(p, n * sizeof(T));
+        std::allocator<T>().deallocate(p, n);
+    }
+};
+
+template <class T, class U>
+bool operator==(const CWipingAllocator<T>&, const CWipingAllocator<U>&) noexcept {
+    return true;
+}
+template <class T, class U>
+bool operator!=(const CWipingAllocator<T>&, const CWipingAllocator<U>&) noexcept {
+    return false;
+}
+
+typedef std::vector<unsigned char, CWipingAllocator<unsigned char>> TBytes;
 typedef std::vector<unsigned short> path;
 typedef path TPath;
 

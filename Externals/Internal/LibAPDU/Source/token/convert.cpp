@@ -49,9 +49,9 @@ std::wstring IConv::char2wchar(const std::string& s) {
 }
 
 namespace {
-// Wide text to bytes, written straight into `out` with room reserved up front, so the
-// buffer never moves (a buffer left behind by a move is freed unwiped), and with every
-// intermediate wiped on every path: PINs take this road.
+// Wide text to bytes, written straight into `out` with room reserved up front, and
+// with every intermediate that is not a byte buffer wiped on every path: PINs take
+// this road.
 void EncodeLocale(const std::wstring& w, TBytes& out) {
     IConv::init();
     out.reserve(w.size() * MB_LEN_MAX);
@@ -67,10 +67,7 @@ void EncodeLocale(const std::wstring& w, TBytes& out) {
         out.insert(out.end(), buf, buf + r);
     }
     SecureWipe(buf, sizeof buf);
-    if (failed) {
-        SecureWipe(out);
-        LIBAPDU_RAISE(kSwBadAnswer);
-    }
+    if (failed) LIBAPDU_RAISE(kSwBadAnswer);
 }
 
 void EncodeUtf8(const std::wstring& w, TBytes& out) {
@@ -86,29 +83,20 @@ void EncodeUtf8(const std::wstring& w, TBytes& out) {
         failed = true;
     }
     if (!units.empty()) SecureWipe(units.data(), units.size() * sizeof(char16_t));
-    if (failed) {
-        SecureWipe(out);
-        LIBAPDU_RAISE(kSwBadAnswer);
-    }
-}
-
-std::string ToStringWiped(TBytes& b) {
-    std::string s(b.begin(), b.end());
-    SecureWipe(b);
-    return s;
+    if (failed) LIBAPDU_RAISE(kSwBadAnswer);
 }
 }  // namespace
 
 std::string IConv::wchar2char(const std::wstring& w) {
     TBytes b;
     EncodeLocale(w, b);
-    return ToStringWiped(b);
+    return std::string(b.begin(), b.end());
 }
 
 std::string IConv::wchar2utf8(const std::wstring& w) {
     TBytes b;
     EncodeUtf8(w, b);
-    return ToStringWiped(b);
+    return std::string(b.begin(), b.end());
 }
 
 std::wstring IConv::utf82wchar(const std::string& s) {

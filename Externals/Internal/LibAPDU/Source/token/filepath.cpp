@@ -116,10 +116,8 @@ namespace {
 size_t Base64Value(char c) { return c == '\0' ? std::string::npos : kBase64Alphabet.find(c); }
 
 // Decodes the letters up to the first other character into `out`, whose room
-// for the whole result is reserved first: it is never regrown, so no partial
-// copy of what it decodes is freed on the way.
-template <class Out>
-void Base64Decode(const char* text, size_t size, Out& out) {
+// for the whole result is reserved first: it is never regrown.
+void Base64Decode(const char* text, size_t size, TBytes& out) {
     size_t letters = 0;
     while (letters < size && Base64Value(text[letters]) != std::string::npos) ++letters;
     out.reserve(letters / 4 * 3 + (letters % 4 == 3 ? 2 : letters % 4 == 2 ? 1 : 0));
@@ -150,8 +148,8 @@ TBytes base64_decode(const std::string& text) {
     return out;
 }
 
-CSecretBytes Base64DecodeSecret(const TBytes& text) {
-    CSecretBytes out;
+TBytes Base64DecodeText(const TBytes& text) {
+    TBytes out;
     Base64Decode(reinterpret_cast<const char*>(text.data()), text.size(), out);
     return out;
 }

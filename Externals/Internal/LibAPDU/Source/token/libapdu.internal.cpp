@@ -1,6 +1,8 @@
 // Command parsing, the pack facet's defaults, the applet base and the answer reader.
 #include "libapdu.internal.h"
 
+#include <string.h>
+
 namespace libapdu LIBAPDU_API {
 
 namespace {
@@ -152,9 +154,8 @@ void CheckSW(IApplet* applet, const TBytes& response) {
     e->raiseSW(e->extractSW(response));
 }
 
-void SecureWipe(void* p, size_t n) {
-    volatile unsigned char* q = static_cast<volatile unsigned char*>(p);
-    while (n--) *q++ = 0;
+void SecureWipe(void* p, size_t n) noexcept {
+    if (p && n) explicit_bzero(p, n);
 }
 
 }  // namespace libapdu

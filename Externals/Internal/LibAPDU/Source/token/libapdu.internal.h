@@ -142,9 +142,8 @@ inline TBytes Join(std::initializer_list<unsigned char> head, const TBytes& tail
     return out;
 }
 
-// Appends v high byte first (to a TBytes or a CSecretBytes).
-template <class Out>
-inline void PutBE16(Out& out, unsigned short v) {
+// Appends v high byte first.
+inline void PutBE16(TBytes& out, unsigned short v) {
     out.push_back(static_cast<unsigned char>(v >> 8));
     out.push_back(static_cast<unsigned char>(v & 0xFF));
 }
@@ -152,10 +151,10 @@ inline void PutBE16(Out& out, unsigned short v) {
 // Status-word check of an answer through the applet's error facet.
 void CheckSW(IApplet* applet, const TBytes& response);
 
-// Overwrites a buffer before it is released (keys, PINs, intermediate values).
-void SecureWipe(void* p, size_t n);
-// The whole allocation: a buffer shrunk on its way (a last piece, an answer
-// stripped of its status word) still holds the old bytes past its end.
+// Overwrites a buffer that stays alive (a key slot emptied at logout, an answer
+// handed back refused) over its whole allocation: one shrunk on its way (a last
+// piece, an answer stripped of its status word) still holds the old bytes past
+// its end. A buffer that is let go of needs none of this: its allocator wipes it.
 inline void SecureWipe(TBytes& b) {
     const size_t n = b.size();
     if (b.capacity() > n) b.resize(b.capacity());  // within the allocation: never moves
@@ -163,114 +162,8 @@ inline void SecureWipe(TBytes& b) {
     b.resize(n);
 }
 
-// Wipes a buffer that may hold secrets (file contents, keys) on every way out of a scope.
-struct ScopedWipe {
-    TBytes& bytes;
-    ~ScopedWipe() { SecureWipe(bytes); }
-};
-
-// Bytes that are a secret or carry one (a PIN, a key, a ticket, a command or an
-// answer with either in it). Every block the buffer lets go of is wiped first:
-// when it grows past its capacity, when it is assigned anew, when it is cleared
-// and when it is destroyed; so no way of filling it can leave a copy on the heap.
-// The bytes live in a TBytes so that the transport, the pack facets and the
-// ciphers read them where they are (get()), without a copy that would need
-// wiping of its own; there is no mutable TBytes access but receive(), which
-// hands a callee nothing but zeros to reallocate.
-class CSecretBytes {
-public:
-    CSecretBytes() = default;
-    explicit CSecretBytes(size_t n) : m_bytes(n, 0) {}
-    // Takes over the buffer itself, which is then wiped with this one.
-    explicit CSecretBytes(TBytes&& bytes) noexcept : m_bytes(std::move(bytes)) {}
-    // A copy at exactly its size.
-    CSecretBytes(const unsigned char* first, const unsigned char* last) { append(first, last); }
-    ~CSecretBytes() { SecureWipe(m_bytes); }
-    CSecretBytes(const CSecretBytes&) = delete;
-    CSecretBytes& operator=(const CSecretBytes&) = delete;
-    // A move hands the block over whole: nothing is freed on the way.
-    CSecretBytes(CSecretBytes&& other) noexcept : m_bytes(std::move(other.m_bytes)) {}
-    CSecretBytes& operator=(CSecretBytes&& other) noexcept {
-        if (this != &other) {
-            SecureWipe(m_bytes);
-            m_bytes = std::move(other.m_bytes);
-        }
-        return *this;
-    }
-
-    // Takes over another buffer; the one held so far is wiped.
-    CSecretBytes& operator=(TBytes&& bytes) {
-        SecureWipe(m_bytes);
-        m_bytes = std::move(bytes);
-        return *this;
-    }
-
-    const TBytes& get() const { return m_bytes; }
-    // Read where it is wherever bytes are read (a command for the transport).
-    operator const TBytes&() const { return m_bytes; }
-    unsigned char* data() { return m_bytes.data(); }
-    const unsigned char* data() const { return m_bytes.data(); }
-    size_t size() const { return m_bytes.size(); }
-    bool empty() const { return m_bytes.empty(); }
-    unsigned char& operator[](size_t i) { return m_bytes[i]; }
-    unsigned char operator[](size_t i) const { return m_bytes[i]; }
-    TBytes::const_iterator begin() const { return m_bytes.begin(); }
-    TBytes::const_iterator end() const { return m_bytes.end(); }
-
-    // Capacity for n bytes in all, so that what follows grows in place.
-    void reserve(size_t n) {
-        if (n > m_bytes.capacity()) move(n);
-    }
-    void push_back(unsigned char b) {
-        room(1);
-        m_bytes.push_back(b);
-    }
-    void append(const unsigned char* first, const unsigned char* last) {
-        if (first == last) return;  // an empty range may come with no storage at all
-        room(static_cast<size_t>(last - first));
-        m_bytes.insert(m_bytes.end(), first, last);
-    }
-    void append(const TBytes& bytes) { append(bytes.data(), bytes.data() + bytes.size()); }
-    void append(std::initializer_list<unsigned char> bytes) { append(bytes.begin(), bytes.end()); }
-    // Grows with zeros; a shrink wipes the bytes it drops.
-    void resize(size_t n) {
-        if (n > m_bytes.size()) room(n - m_bytes.size());
-        else if (n < m_bytes.size()) SecureWipe(m_bytes.data() + n, m_bytes.size() - n);
-        m_bytes.resize(n, 0);
-    }
-    void clear() {
-        SecureWipe(m_bytes);
-        m_bytes.clear();
-    }
-    // The buffer for a callee that writes it through a TBytes& (a card's answer, a
-    // command's parsed data): wiped, then `n` zero bytes, so a callee that
-    // reallocates it lets go of zeros only.
-    TBytes& receive(size_t n = 0) {
-        clear();
-        if (n > m_bytes.capacity()) move(n);
-        m_bytes.assign(n, 0);
-        return m_bytes;
-    }
-
-private:
-    void room(size_t n) {
-        if (n > m_bytes.capacity() - m_bytes.size()) move(std::max(m_bytes.size() + n, 2 * m_bytes.capacity()));
-    }
-    // Into a block of `capacity` bytes; the old one is wiped before it is freed.
-    void move(size_t capacity) {
-        TBytes grown;
-        grown.reserve(capacity);
-        grown.assign(m_bytes.begin(), m_bytes.end());
-        SecureWipe(m_bytes);
-        m_bytes.swap(grown);
-    }
-
-    TBytes m_bytes;
-};
-
-
-// base64_decode of text that is a secret (a login ticket), straight into wiped storage.
-CSecretBytes Base64DecodeSecret(const TBytes& text);
+// base64_decode of text held as bytes (a login ticket, never made a string).
+TBytes Base64DecodeText(const TBytes& text);
 
 }  // namespace libapdu
 

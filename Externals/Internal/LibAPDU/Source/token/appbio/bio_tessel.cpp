@@ -98,7 +98,6 @@ TBytes CBioTessel::sendParts(const TBytes& body, unsigned char ins, unsigned cha
         if (last) command.push_back(0x00);
         answer.assign(kReply, 0);
         m_owner->sender()->send(command, answer);
-        SecureWipe(command);
         // A refused last part is a failed match, not a wrong PIN.
         if (last && WarningFromLastPart(answer)) LIBAPDU_RAISE(0x6286);
         CheckSW(m_owner, answer);
@@ -114,7 +113,6 @@ TBytes CBioTessel::appletMoC(const TBytes& data, unsigned char finger) {
                    static_cast<unsigned char>(n & 0xFF)};
     body.insert(body.end(), data.begin(), data.end());
     const TBytes answer = sendParts(body, 0x22, 0x02, 0x00);
-    SecureWipe(body);
     // A short last answer leaves the rest of the result zero.
     TBytes result(kMoCResult, 0);
     std::copy(answer.begin(), answer.begin() + static_cast<std::ptrdiff_t>(std::min(answer.size(), kMoCResult)),
@@ -131,10 +129,7 @@ void CBioTessel::enrollTemplate(const TBytes& first, const TBytes& second, unsig
     tmpl.Append(TagValue(kTagSecond, second));
     tmpl.Append(TagValue(kTagFinger, TBytes{finger}));
     tmpl.Append(TagValue(kTagAlgorithm, TBytes(kAlgorithmName, kAlgorithmName + sizeof kAlgorithmName)));
-    TBytes body = tmpl.Format();
-    SecureWipe(tmpl.value);
-    sendParts(body, 0x24, 0x00, 0x80);
-    SecureWipe(body);
+    sendParts(tmpl.Format(), 0x24, 0x00, 0x80);
 }
 
 void CBioTessel::eraseTemplate(unsigned char finger) {
@@ -153,7 +148,7 @@ void CBioTessel::loginByTicket(const TBytes& ticketText) {
     if (ResponseDataSize(challenge) != kBlock) LIBAPDU_RAISE(kSwBadAnswer);
     unsigned char cryptogram[kBlock] = {0};
     {
-        const CSecretBytes key(ticket.key());
+        const TBytes key = ticket.key();
         crypto_corvid_des3cbc_enc(challenge.data(), kBlock, key.data(), key.size(), cryptogram, sizeof cryptogram);
     }
     m_owner->bio()->select(path(m_bioPath));
@@ -164,7 +159,6 @@ void CBioTessel::loginByTicket(const TBytes& ticketText) {
     command.insert(command.end(), cryptogram, cryptogram + kBlock);
     SecureWipe(cryptogram, sizeof cryptogram);
     exchange(command, kReply);
-    SecureWipe(command);
 }
 
 }  // namespace libapdu

@@ -171,22 +171,21 @@ TBytes CCryJavaFamily::decrypt(const TBytes& data) {
     if (data.size() > kMaxDecipherData) raise(kSwBadArgument, __LINE__);
 
     const size_t n = data.size();
-    CSecretBytes c;
+    TBytes c;
     c.reserve(n + 13);
-    c.append({0x80, m_cmd.decipherIns, 0x03, kKeyReference, 0x00});
+    c.insert(c.end(), {0x80, m_cmd.decipherIns, 0x03, kKeyReference, 0x00});
     PutBE16(c, static_cast<unsigned short>(n + 4));
     c.push_back(kTagData);
     c.push_back(kLengthEscape);
     PutBE16(c, static_cast<unsigned short>(n));
-    c.append(data);
-    c.append({0x04, 0x00});
+    c.insert(c.end(), data.begin(), data.end());
+    c.insert(c.end(), {0x04, 0x00});
 
-    CSecretBytes reply;
-    TBytes& answer = reply.receive(kLongReplySize);
+    TBytes reply(kLongReplySize, 0);
     if (applet()->info()->isFips())
-        applet()->pack()->sm(c, answer);
+        applet()->pack()->sm(c, reply);
     else
-        applet()->sender()->send(c, answer);
+        applet()->sender()->send(c, reply);
     CheckSW(applet(), reply);
     reply.resize(ResponseDataSize(reply));
     return JavaCryTlvValue(reply, 2, kTagData);

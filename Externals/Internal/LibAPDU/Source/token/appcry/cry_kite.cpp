@@ -267,9 +267,9 @@ TBytes CCryKiteFamily::decrypt(const TBytes& data) {
     if (m_current.privateKey.empty()) Raise(kSwNotFound, __LINE__);
     const size_t n = data.size();
     if (n + 1 > 0xFFFF) Raise(kSwBadArgument, __LINE__);
-    CSecretBytes c;
+    TBytes c;
     c.reserve(n + 10);
-    c.append({0x00, 0x2A, 0x80, 0x86});
+    c.insert(c.end(), {0x00, 0x2A, 0x80, 0x86});
     const bool shortForm = n + 1 <= 0xFF;
     if (shortForm) {
         c.push_back(static_cast<unsigned char>(n + 1));
@@ -278,13 +278,13 @@ TBytes CCryKiteFamily::decrypt(const TBytes& data) {
         PutBE16(c, static_cast<unsigned short>(n + 1));
     }
     c.push_back(0x00);  // padding indicator, counted in Lc
-    c.append(data);
+    c.insert(c.end(), data.begin(), data.end());
     if (shortForm)
         c.push_back(0x00);
     else
-        c.append({0x04, 0x00});
-    CSecretBytes reply;
-    sendDecipher(c, reply.receive(kDecipherReplySize));
+        c.insert(c.end(), {0x04, 0x00});
+    TBytes reply(kDecipherReplySize, 0);
+    sendDecipher(c, reply);
     CheckSW(applet(), reply);
     return TBytes(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(ResponseDataSize(reply)));
 }

@@ -27,11 +27,9 @@ path Child(path p, unsigned short id) {
 }
 
 void Append(TBytes& out, const TBytes& value) { out.insert(out.end(), value.begin(), value.end()); }
-void Append(CSecretBytes& out, const TBytes& value) { out.append(value); }
 
 // BER lengths as the card takes them: 81 n up to 255 bytes, 82 and two bytes above.
-template <class Out>
-void PutLength(Out& out, size_t n) {
+void PutLength(TBytes& out, size_t n) {
     if (n <= 0xFF) {
         out.push_back(0x81);
         out.push_back(static_cast<unsigned char>(n));
@@ -42,8 +40,7 @@ void PutLength(Out& out, size_t n) {
     }
 }
 
-template <class Out>
-void PutElement(Out& out, unsigned char tag, const TBytes& value) {
+void PutElement(TBytes& out, unsigned char tag, const TBytes& value) {
     out.push_back(tag);
     PutLength(out, value.size());
     Append(out, value);
@@ -51,33 +48,21 @@ void PutElement(Out& out, unsigned char tag, const TBytes& value) {
 
 // One element whose value is the key parts one after the other, written
 // straight into the key template (no joined copy of them is made).
-void PutJoined(CSecretBytes& out, unsigned char tag, std::initializer_list<const TBytes*> parts) {
+void PutJoined(TBytes& out, unsigned char tag, std::initializer_list<const TBytes*> parts) {
     size_t n = 0;
     for (const TBytes* part : parts) n += part->size();
     out.push_back(tag);
     PutLength(out, n);
-    for (const TBytes* part : parts) out.append(*part);
+    for (const TBytes* part : parts) Append(out, *part);
 }
 
 // A template whose length is always written as 82 and two bytes.
-template <class Out>
-void PutTemplate(Out& out, unsigned char tag, size_t length) {
+void PutTemplate(TBytes& out, unsigned char tag, size_t length) {
     if (length > 0xFFFF) Raise(kSwBadArgument, __LINE__);
     out.push_back(tag);
     out.push_back(0x82);
     PutBE16(out, static_cast<unsigned short>(length));
 }
-
-// The key parts a caller hands over by value, wiped on every way out of the
-// import, a refusal included.
-struct KeyPartsWipe {
-    CCryptoInfo& info;
-    ~KeyPartsWipe() {
-        for (TBytes* part : {&info.keyPart1, &info.keyPart2, &info.keyPart3, &info.keyPart4, &info.keyPart5,
-                             &info.keyPart6, &info.keyPart7, &info.keyPart8, &info.privateKey})
-            SecureWipe(*part);
-    }
-};
 
 // The key file's description before its parts: identifier, size, access by the
 // user PIN (three times), key usage.
@@ -241,19 +226,18 @@ unsigned char CCryTessel::genKeyPair(const unsigned char& id, bool) {
 }
 
 void CCryTessel::create(unsigned short fid, CCryptoInfo info) {
-    const KeyPartsWipe wipe{info};
     if (fid == 0x0000 || fid == 0x3F00 || fid == 0x3FFF || fid == 0xFFFF) raise(kSwRefused, __LINE__);
     if (info.keyLength != 128 && info.keyLength != 256) raise(kSwRefused, __LINE__);
     // Tag 90 has a single length byte.
     if (info.keyPart1.size() > 0xFF) raise(kSwBadArgument, __LINE__);
 
-    CSecretBytes k;
+    TBytes k;
     const size_t total = info.keyPart1.size() + info.keyPart2.size() + info.keyPart3.size() + info.keyPart4.size() +
                          info.keyPart5.size() + info.keyPart6.size() + info.keyPart7.size() + info.keyPart8.size();
     k.reserve(total + 18);  // two bytes before the first part, at most four before each of the other four
     k.push_back(0x90);
     k.push_back(static_cast<unsigned char>(info.keyPart1.size()));
-    k.append(info.keyPart1);
+    Append(k, info.keyPart1);
     PutElement(k, 0x91, info.keyPart2);
     PutElement(k, 0x92, info.keyPart3);
     PutJoined(k, 0x93, {&info.keyPart4, &info.keyPart5});
@@ -269,14 +253,14 @@ void CCryTessel::create(unsigned short fid, CCryptoInfo info) {
     inner.insert(inner.end(), {0x86, 0x0E, 0x00, 0x00, 0x00, 0xFF, 0x00, 0xFF, 0x00, pin, 0x00, pin, 0x00, 0x00, 0x00, pin});
     inner.insert(inner.end(), {0x85, 0x05, 0x05, 0x0C, 0x20, 0x00, 0xA3});
 
-    CSecretBytes c;
+    TBytes c;
     c.reserve(templateLength + 7);
-    c.append({0x00, 0xE0, 0x08, 0x00, 0x00});
+    c.insert(c.end(), {0x00, 0xE0, 0x08, 0x00, 0x00});
     PutBE16(c, static_cast<unsigned short>(templateLength));
     PutTemplate(c, 0x62, inner.size() + 4 + k.size());
-    c.append(inner);
+    Append(c, inner);
     PutTemplate(c, 0x71, k.size());
-    c.append(k.get());
+    Append(c, k);
 
     TBytes reply(kPackReplySize, 0);
     try {
@@ -316,16 +300,16 @@ TBytes CCryTessel::decrypt(const TBytes& data) {
     field.reserve(data.size() + 4);
     PutElement(field, 0x82, data);
     if (field.size() > 0xFFFF) raise(kSwBadArgument, __LINE__);
-    CSecretBytes c;
+    TBytes c;
     c.reserve(field.size() + 9);
-    c.append({0x00, 0x2A, 0x80, 0x0C, 0x00});
+    c.insert(c.end(), {0x00, 0x2A, 0x80, 0x0C, 0x00});
     PutBE16(c, static_cast<unsigned short>(field.size()));
-    c.append(field);
-    c.append({0x00, 0x00});
-    CSecretBytes reply;
-    applet()->pack()->chain(c, reply.receive(kPackReplySize));
+    Append(c, field);
+    c.insert(c.end(), {0x00, 0x00});
+    TBytes reply(kPackReplySize, 0);
+    applet()->pack()->chain(c, reply);
     CheckSW(applet(), reply);
-    return FindValue(reply.get(), 0, ResponseDataSize(reply), kTagPlain);
+    return FindValue(reply, 0, ResponseDataSize(reply), kTagPlain);
 }
 
 TBytes CCryTessel::signUseHashData(const unsigned char& id, const TBytes&, const TBytes& hash) {

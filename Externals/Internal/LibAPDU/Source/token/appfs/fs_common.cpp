@@ -34,12 +34,7 @@ void CFSCommon::checkSW(const TBytes& response) { CheckSW(applet, response); }
 TBytes CFSCommon::exchange(const TBytes& command, size_t replySize) {
     TBytes reply(replySize, 0);
     applet->sender()->send(command, reply);
-    try {
-        checkSW(reply);
-    } catch (...) {
-        SecureWipe(reply);
-        throw;
-    }
+    checkSW(reply);
     return reply;
 }
 
@@ -50,9 +45,7 @@ void CFSCommon::read(TBytes& data, unsigned short offset) {
     const size_t n = bit_size();
     if (n == 0) LIBAPDU_RAISE(kErrGeneral);  // no progress possible; never report an unread buffer as read
 
-    // The pieces may be a read-protected file's bytes: wiped when the read ends.
     TBytes piece(std::min(n, total));
-    ScopedWipe wipePiece{piece};
     for (size_t sum = 0; sum < total; sum += n) {
         const size_t rest = total - sum;
         if (rest < piece.size()) piece.resize(rest);
@@ -71,15 +64,12 @@ void CFSCommon::write(const TBytes& data, unsigned short offset) {
     const size_t n = bit_size();
     if (n == 0) LIBAPDU_RAISE(kErrGeneral);
 
-    // One buffer for every piece, wiped when the write ends; a shorter last piece
-    // first wipes the longer one before it, whose tail it would not overwrite.
+    // One buffer for every piece.
     TBytes piece;
     piece.reserve(std::min(n, total));
-    ScopedWipe wipePiece{piece};
     for (size_t sum = 0; sum < total; sum += n) {
         const size_t take = std::min(n, total - sum);
         const auto from = data.begin() + static_cast<std::ptrdiff_t>(sum);
-        if (take < piece.size()) SecureWipe(piece);
         piece.assign(from, from + static_cast<std::ptrdiff_t>(take));
         write_bit(piece, static_cast<unsigned short>(offset + sum));
     }

@@ -31,8 +31,7 @@ public:
 
 protected:
     // Sends one command with an answer buffer of replySize bytes and passes its status
-    // word through the error facet; a refused answer is wiped before the error goes on,
-    // since a card may put a protected file's bytes before its status word.
+    // word through the error facet.
     TBytes exchange(const TBytes& command, size_t replySize);
 
     IApplet* applet;  // owner, not owned

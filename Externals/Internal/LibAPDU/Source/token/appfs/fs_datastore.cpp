@@ -34,13 +34,6 @@ TBytes Words(std::initializer_list<unsigned short> words) {
     return out;
 }
 
-// Protected file bytes pass through the rewrite image, the pieces and the read
-// answers: each is wiped on every path.
-struct WipedImage {
-    TBytes bytes;
-    explicit WipedImage(size_t n) : bytes(n, 0) {}
-    ~WipedImage() { SecureWipe(bytes); }
-};
 }  // namespace
 
 // ---------------------------------------------------------------- shared record store
@@ -100,16 +93,16 @@ void CFSDataStoreRecords::createRecord(unsigned short size) { applet->error()->r
 void CFSDataStoreRecords::writeRecord(unsigned short offset, const TBytes& data, size_t replySize) {
     // Lc is one byte and counts the offset and length too.
     if (data.size() + 4 > kMaxLc) raise(kSwBadArgument, __LINE__);
-    // The command in one allocation: it carries the file's bytes.
-    WipedImage command(0);
-    command.bytes.reserve(5 + 4 + data.size() + 1);
-    command.bytes.insert(command.bytes.end(), {kCla, kIns, kOpWrite, 0x00, static_cast<unsigned char>(data.size() + 4)});
-    PutBE16(command.bytes, offset);
-    PutBE16(command.bytes, static_cast<unsigned short>(data.size()));
-    command.bytes.insert(command.bytes.end(), data.begin(), data.end());
-    command.bytes.push_back(0x00);
+    // The command in one allocation.
+    TBytes command;
+    command.reserve(5 + 4 + data.size() + 1);
+    command.insert(command.end(), {kCla, kIns, kOpWrite, 0x00, static_cast<unsigned char>(data.size() + 4)});
+    PutBE16(command, offset);
+    PutBE16(command, static_cast<unsigned short>(data.size()));
+    command.insert(command.end(), data.begin(), data.end());
+    command.push_back(0x00);
     TBytes reply(replySize, 0);
-    applet->sender()->send(command.bytes, reply);
+    applet->sender()->send(command, reply);
     checkSW(reply);
 }
 
@@ -133,11 +126,11 @@ void CFSDataStoreRecords::commitInPlace(unsigned short handle) {
 }
 
 TBytes CFSDataStoreRecords::readRecord(unsigned short handle, unsigned short offset, unsigned short length) {
-    WipedImage reply(kBigReply);
-    applet->sender()->send(Command(kOpRead, Words({handle, offset, length})), reply.bytes);
-    checkSW(reply.bytes);
-    const size_t n = ResponseDataSize(reply.bytes);
-    return CByteReader(reply.bytes).take(n);
+    TBytes reply(kBigReply, 0);
+    applet->sender()->send(Command(kOpRead, Words({handle, offset, length})), reply);
+    checkSW(reply);
+    const size_t n = ResponseDataSize(reply);
+    return CByteReader(reply).take(n);
 }
 
 void CFSDataStoreRecords::deleteRecord(unsigned short handle) {
@@ -237,10 +230,9 @@ void CFSDataStoreRecords::read_bit(TBytes& piece, unsigned short offset) {
     const size_t n = piece.size();
     if (offset > m_info.size || offset + n > m_info.size) raise(kSwBadPieceSize, __LINE__);
     if (n == 0) return;
-    WipedImage data(0);
-    data.bytes = readRecord(m_handle, offset, static_cast<unsigned short>(n));
-    if (data.bytes.size() < n) raise(kSwBadPieceSize, __LINE__);
-    std::copy(data.bytes.begin(), data.bytes.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
+    const TBytes data = readRecord(m_handle, offset, static_cast<unsigned short>(n));
+    if (data.size() < n) raise(kSwBadPieceSize, __LINE__);
+    std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
 }
 
 void CFSDataStoreRecords::write_bit(const TBytes& piece, unsigned short offset) {
@@ -258,9 +250,9 @@ void CFSDataStoreRecords::write(const TBytes& data, unsigned short offset) {
     if (data.empty()) return;
 
     // The card rewrites a record whole: build its new content first.
-    WipedImage image(size);
-    if (data.size() != size) read(image.bytes, 0);
-    std::copy(data.begin(), data.end(), image.bytes.begin() + offset);
+    TBytes image(size, 0);
+    if (data.size() != size) read(image, 0);
+    std::copy(data.begin(), data.end(), image.begin() + offset);
 
     const unsigned short sw = tryCreateRecord(m_info.size);
     const bool fresh = sw == kSwNoRoom;
@@ -273,7 +265,7 @@ void CFSDataStoreRecords::write(const TBytes& data, unsigned short offset) {
         deleteRecord(m_handle);
         try {
             createRecord(m_info.size);
-            fillRecord(image.bytes);
+            fillRecord(image);
             handle = commitNew(FlagOf(m_info), m_objectId);
         } catch (...) {
             // The file is gone from the card: so it goes from the cache, and a
@@ -287,17 +279,17 @@ void CFSDataStoreRecords::write(const TBytes& data, unsigned short offset) {
         movedHandle(old, handle);
         return;
     }
-    fillRecord(image.bytes);
+    fillRecord(image);
     commitInPlace(m_handle);
 }
 
 void CFSDataStoreRecords::fillRecord(const TBytes& image) {
     const size_t n = bit_size();
-    WipedImage piece(0);
+    TBytes piece;
     for (size_t at = 0; at < image.size(); at += n) {
         const auto from = image.begin() + static_cast<std::ptrdiff_t>(at);
-        piece.bytes.assign(from, from + static_cast<std::ptrdiff_t>(std::min(n, image.size() - at)));
-        write_bit(piece.bytes, static_cast<unsigned short>(at));
+        piece.assign(from, from + static_cast<std::ptrdiff_t>(std::min(n, image.size() - at)));
+        write_bit(piece, static_cast<unsigned short>(at));
     }
 }
 

@@ -75,7 +75,6 @@ TBytes CFSGost::getAtr(unsigned short handle, unsigned int id) {
     PutLE32(command, id);
     command.push_back(0x00);
     TBytes reply = exchange(command, kGetAtrReply);
-    ScopedWipe w{reply};
     CByteReader r = AnswerData(reply);
     if (r.remaining() < 8) LIBAPDU_RAISE(kSwBadAnswer);
     r.skip(8);
@@ -83,13 +82,11 @@ TBytes CFSGost::getAtr(unsigned short handle, unsigned int id) {
 }
 
 void CFSGost::setAtr(unsigned short handle, unsigned int id, TBytes value) {
-    ScopedWipe wv{value};
     if (value.empty()) value.push_back(0x00);
     const size_t count = 8 + value.size();
     // Both the value length and the extended Lc are 16 bits wide.
     if (count > 0xFFFF) LIBAPDU_RAISE(kSwBadArgument);
     TBytes command = {0x80, 0x13, 0x30, 0x00};
-    ScopedWipe wc{command};
     command.reserve(7 + count + 1);
     if (count <= 0xFF) {
         command.push_back(static_cast<unsigned char>(count));
@@ -110,7 +107,6 @@ std::vector<CFSGost::CAtribute> CFSGost::listAtr(unsigned short handle) {
     PutBE16(command, handle);
     command.push_back(0x00);
     TBytes reply = exchange(command, kListAtrReply);
-    ScopedWipe w{reply};
     CByteReader r = AnswerData(reply);
     std::vector<CAtribute> out;
     while (!r.empty()) {
@@ -139,12 +135,6 @@ void CFSGost::init() {
         e.info = CFileInfo(1, 0, 0, access);
         e.handle = h;
         std::vector<CAtribute> atrs = listAtr(h);
-        struct WipeAll {
-            std::vector<CAtribute>& v;
-            ~WipeAll() {
-                for (CAtribute& a : v) SecureWipe(a.value);
-            }
-        } wipe{atrs};
         for (const CAtribute& a : atrs) {
             if (a.value.empty()) continue;
             if (a.id == kAtrPath) {
@@ -300,7 +290,6 @@ void CFSGost::read_bit(TBytes& piece, unsigned short offset) {
     if (offset > m_info.size || offset + n > m_info.size) LIBAPDU_RAISE(kSwBadPieceSize);
     if (n == 0) return;
     TBytes all = contents(m_dataHandle ? m_dataHandle : m_handle);
-    ScopedWipe w{all};
     if (all.size() < offset + n) LIBAPDU_RAISE(kSwBadPieceSize);
     std::copy(all.begin() + offset, all.begin() + static_cast<std::ptrdiff_t>(offset + n), piece.begin());
 }
@@ -312,7 +301,6 @@ void CFSGost::write_bit(const TBytes& piece, unsigned short offset) {
     if (n == 0) return;
     const unsigned short holder = m_dataHandle ? m_dataHandle : m_handle;
     TBytes all = contents(holder);
-    ScopedWipe w{all};
     if (all.size() < offset + n) LIBAPDU_RAISE(0x6A84);
     std::copy(piece.begin(), piece.end(), all.begin() + offset);
     setAtr(holder, kAtrContents, all);

@@ -138,7 +138,6 @@ void CFSGost2::read_bit(TBytes& piece, unsigned short offset) {
     command.push_back(0x00);
     command.push_back(static_cast<unsigned char>(n));
     TBytes reply = exchange(command, n + 2);
-    ScopedWipe w{reply};
     if (reply.size() != n + 2) LIBAPDU_RAISE(kSwBadPieceSize);
     std::copy(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
 }
@@ -149,7 +148,6 @@ void CFSGost2::write_bit(const TBytes& piece, unsigned short offset) {
     const size_t end = offset + n;
     if (offset > m_info.size || end > m_info.size || end > kMaxEnd) LIBAPDU_RAISE(0x6A84);
     TBytes command = Command(0x20, 0x02);
-    ScopedWipe w{command};
     command.push_back(static_cast<unsigned char>(n + 4));
     PutBE16(command, offset);
     command.push_back(0x00);

@@ -108,7 +108,7 @@ TBytes ReadCommand(JavaFamilyCommands::Op op, unsigned short offset, unsigned ch
 
 TBytes WriteCommand(JavaFamilyCommands::Op op, unsigned short offset, const TBytes& piece) {
     TBytes c = Header(op, 0x00, 0x00);
-    c.reserve(11 + piece.size());  // never moved once the piece is in: the caller wipes it
+    c.reserve(11 + piece.size());
     c.push_back(static_cast<unsigned char>(piece.size() + 6));
     PutTag16(c, kTagOffset, offset);
     c.push_back(kTagData);
@@ -241,10 +241,8 @@ void CFSJavaFamily::read_bit(TBytes& piece, unsigned short offset) {
     if (n > 0xFF) raise(kSwBadArgument, __LINE__);
     if (static_cast<size_t>(offset) + n > m_info.size) raise(kSwBadPieceSize, __LINE__);
 
-    // The answer may carry a read-protected file's bytes: wiped on every path, and
-    // copied into the caller's piece in place.
+    // The answer is copied into the caller's piece in place.
     TBytes response = Exchange(applet, ReadCommand(m_cmd.read, offset, static_cast<unsigned char>(n)), n + 2);
-    ScopedWipe wipeResponse{response};
     checkSW(response);
     if (response.size() != n + 2) raise(kSwBadPieceSize, __LINE__);
     std::copy(response.begin(), response.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
@@ -257,7 +255,6 @@ void CFSJavaFamily::write_bit(const TBytes& piece, unsigned short offset) {
     if (static_cast<size_t>(offset) + n > m_info.size) raise(0x6A84, __LINE__);
 
     TBytes command = WriteCommand(m_cmd.write, offset, piece);
-    ScopedWipe wipeCommand{command};
     checkSW(Exchange(applet, command, kShortReply));
 }
 

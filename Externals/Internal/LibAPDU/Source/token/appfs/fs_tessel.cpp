@@ -462,10 +462,8 @@ void CFSTessel::read_bit(TBytes& piece, unsigned short offset) {
     TBytes command = {0x00, 0xB0};
     PutBE16(command, offset);
     command.push_back(static_cast<unsigned char>(n));
-    // File bytes may be protected ones: the answer is wiped on every path and
-    // copied into the caller's piece in place.
+    // The answer is copied into the caller's piece in place.
     TBytes response = exchange(command, n + 2);
-    ScopedWipe wipeResponse{response};
     if (response.size() != n + 2) LIBAPDU_RAISE(kSwBadPieceSize);
     std::copy(response.begin(), response.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
 }
@@ -474,10 +472,9 @@ void CFSTessel::write_bit(const TBytes& piece, unsigned short offset) {
     const size_t n = piece.size();
     if (n > kPieceSize) LIBAPDU_RAISE(kSwBadArgument);
     if (offset > m_info.size || offset + n > m_info.size) LIBAPDU_RAISE(0x6A84);
-    // One allocation, wiped on every path: the command carries the file's bytes.
+    // The command in one allocation.
     TBytes command;
     command.reserve(5 + n);
-    ScopedWipe wipeCommand{command};
     command.insert(command.end(), {0x00, 0xD6});
     PutBE16(command, offset);
     command.push_back(static_cast<unsigned char>(n));

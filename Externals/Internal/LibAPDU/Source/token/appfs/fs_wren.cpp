@@ -42,12 +42,7 @@ TBytes CFSWren::exchange(const TBytes& command, size_t replySize, unsigned short
     IAppError* e = applet->error();
     unsigned short sw = e->extractSW(reply);
     if (from && sw == from) sw = to;
-    try {
-        e->raiseSW(sw);
-    } catch (...) {
-        SecureWipe(reply);  // a refusal may still carry data
-        throw;
-    }
+    e->raiseSW(sw);
     return reply;
 }
 
@@ -110,10 +105,8 @@ void CFSWren::read_bit(TBytes& piece, unsigned short offset) {
     PutLE16(c, offset);
     PutLE16(c, static_cast<unsigned short>(n));
     c.push_back(0x00);
-    // The file may be a protected one: the answer is wiped on every path and
-    // copied into the caller's piece in place.
+    // The answer is copied into the caller's piece in place.
     TBytes reply = exchange(c, n + 2);
-    ScopedWipe wipeReply{reply};
     if (reply.size() != n + 2) LIBAPDU_RAISE(kSwBadPieceSize);
     std::copy(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(n), piece.begin());
 }
@@ -122,10 +115,9 @@ void CFSWren::write_bit(const TBytes& piece, unsigned short offset) {
     const size_t n = piece.size();
     if (offset > m_current.size || offset + n > m_current.size) LIBAPDU_RAISE(kSwOutOfFile);
     if (n + 4 > kMaxLc) LIBAPDU_RAISE(kSwBadArgument);
-    // One allocation, wiped on every path: the command carries the file's bytes.
+    // The command in one allocation.
     TBytes c;
     c.reserve(9 + n);
-    ScopedWipe wipeCommand{c};
     c.insert(c.end(), {0x00, 0xD0, 0x00, 0x00, static_cast<unsigned char>(n + 4)});
     PutLE16(c, offset);
     PutLE16(c, static_cast<unsigned short>(n));

@@ -76,7 +76,6 @@ void CInfoGost2::setZudezoZudSMInfo(const TBytes& first, unsigned char number, c
     if (third.size() != 64) LIBAPDU_RAISE(kSwBadArgument);
     if (type != 2 && type != 4) LIBAPDU_RAISE(kSwBadArgument);
     TBytes command = type == 2 ? TBytes{0x80, 0x0A, 0x20, 0x01, 0x56} : TBytes{0x80, 0x3A, 0x30, 0x01, 0x56};
-    ScopedWipe w{command};
     command.reserve(5 + 0x56);
     command.push_back(type);
     command.insert(command.end(), first.begin(), first.end());

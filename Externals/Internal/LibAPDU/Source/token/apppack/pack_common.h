@@ -9,8 +9,8 @@
 namespace libapdu LIBAPDU_API {
 
 // The applet's store of session keys: numbered slots that a PIN facet fills at
-// login and the same family's secure messaging reads. Every key leaves memory
-// overwritten: slots are wiped when cleared, replaced or destroyed.
+// login and the same family's secure messaging reads. A slot cleared, replaced
+// or destroyed lets its key go, and its bytes are wiped with it.
 class CPackCommon : public IAppPack, public IAPDUDefinitions {
 public:
     // Slot numbers in use are small (0 to 4); a wild index is refused rather
@@ -39,8 +39,6 @@ protected:
     IApplet* owner() const { return m_owner; }
 
 private:
-    static void wipeAll(std::vector<TBytes>& slots);
-
     IApplet* m_owner;
     std::vector<TBytes> m_keys;
     std::vector<TBytes> m_saved;

@@ -83,9 +83,9 @@ void CPackJavaFamily::chain(const TBytes&, TBytes&) { raise(0xFACE, __LINE__); }
 
 void CPackJavaFamily::sm(const TBytes& command, TBytes& output) {
     TBytes header;
-    CSecretBytes data;
+    TBytes data;
     unsigned short le = 0;
-    parse_capdu(command, header, data.receive(), le);
+    parse_capdu(command, header, data, le);
     header[0] |= kClaSecure;
 
     // Padding method 2 always adds a byte, so even empty data gives one block.
@@ -102,10 +102,7 @@ void CPackJavaFamily::sm(const TBytes& command, TBytes& output) {
     challenge[kChallengeSize - 1] = static_cast<unsigned char>(challenge[kChallengeSize - 1] + 1);
 
     TBytes cryptogram;
-    {
-        const CSecretBytes encKey(keyGet(kSlotCommandEnc));
-        crypto_sm_enc(encKey.get(), data.get(), cryptogram, iv);
-    }
+    crypto_sm_enc(keyGet(kSlotCommandEnc), data, cryptogram, iv);
 
     TBytes body;
     body.reserve(bodySize);
@@ -126,10 +123,7 @@ void CPackJavaFamily::sm(const TBytes& command, TBytes& output) {
 
     // The MAC covers the increased challenge and then takes its place.
     TBytes mac;
-    {
-        const CSecretBytes macKey(keyGet(kSlotCommandMac));
-        crypto_sm_mac(macKey.get(), wrapped, mac);
-    }
+    crypto_sm_mac(keyGet(kSlotCommandMac), wrapped, mac);
     if (mac.size() != kMacSize) raise(kSwBadAnswer, __LINE__);
     wrapped.resize(wrapped.size() - kChallengeSize);
     wrapped.insert(wrapped.end(), mac.begin(), mac.end());
@@ -156,10 +150,7 @@ void CPackJavaFamily::unwrap(const TBytes& answer, const TBytes& nonce, TBytes& 
     macInput.insert(macInput.end(), nonce.begin(), nonce.end());
     macInput.insert(macInput.end(), {sw1, sw2, kTagChallenge, static_cast<unsigned char>(kMacSize)});
     TBytes mac;
-    {
-        const CSecretBytes macKey(keyGet(kSlotAnswerMac));
-        crypto_sm_mac(macKey.get(), macInput, mac);
-    }
+    crypto_sm_mac(keyGet(kSlotAnswerMac), macInput, mac);
     if (mac.size() != cardMac.size() || CRYPTO_memcmp(mac.data(), cardMac.data(), mac.size()) != 0)
         raise(kSwBadAnswer, __LINE__);
 
@@ -177,20 +168,13 @@ void CPackJavaFamily::unwrap(const TBytes& answer, const TBytes& nonce, TBytes& 
         // refused here rather than handed on.
         if ((!answerIv.empty() && answerIv.size() != kBlock) || cryptogram.empty() || cryptogram.size() % kBlock != 0)
             raise(kSwBadAnswer, __LINE__);
-        const CSecretBytes decKey(keyGet(kSlotAnswerDec));
-        crypto_sm_dec(decKey.get(), cryptogram, plain, answerIv);
+        crypto_sm_dec(keyGet(kSlotAnswerDec), cryptogram, plain, answerIv);
     } catch (const IException&) {
-        SecureWipe(plain);
         raise(kSwBadAnswer, __LINE__);
     }
-    // Built in a buffer of its final size: no reallocation leaves a copy behind.
-    SecureWipe(output);
-    output.clear();
-    output.reserve(plain.size() + 2);
-    output.assign(plain.begin(), plain.end());
-    output.push_back(sw1);
-    output.push_back(sw2);
-    SecureWipe(plain);
+    plain.push_back(sw1);
+    plain.push_back(sw2);
+    output.swap(plain);
 }
 
 CPackJava::CPackJava(IApplet* owner) : CPackJavaFamily(owner, kJavaChallengeIns, kSource) {}

@@ -49,17 +49,14 @@ void CPackKite::chain(const TBytes&, TBytes&) { LIBAPDU_RAISE(kErrNotSupported);
 
 void CPackKite::sm(const TBytes& command, TBytes& output) {
     TBytes header;
-    CSecretBytes data;
+    TBytes data;
     unsigned short le = 0;
-    parse_capdu(command, header, data.receive(), le);
+    parse_capdu(command, header, data, le);
     if (data.size() > kMaxData) LIBAPDU_RAISE(kSwBadArgument);
     header[0] = static_cast<unsigned char>(header[0] | kClaSecure);
 
     TBytes cryptogram;
-    {
-        const CSecretBytes encKey(keyGet(kSlotEnc));
-        crypto_sm_enc(encKey.get(), data.get(), cryptogram, TBytes());
-    }
+    crypto_sm_enc(keyGet(kSlotEnc), data, cryptogram, TBytes());
     // The routine leaves its output empty for a key of the wrong size.
     if (cryptogram.empty()) LIBAPDU_RAISE(kSwRefused);
     TBytes do87 = {kTagCryptogram, static_cast<unsigned char>(cryptogram.size() + 1), kPaddingIndicator};
@@ -72,10 +69,7 @@ void CPackKite::sm(const TBytes& command, TBytes& output) {
     m.insert(m.end(), {kTagLe, 0x01, 0xFF});
     PadZeros(m);
     TBytes mac;
-    {
-        const CSecretBytes macKey(keyGet(kSlotMac));
-        mac = RetailMac(macKey.get(), m);
-    }
+    mac = RetailMac(keyGet(kSlotMac), m);
     if (mac.size() != kMacSize) LIBAPDU_RAISE(kSwRefused);
 
     TBytes wrapped = header;
@@ -117,26 +111,17 @@ void CPackKite::unwrap(const TBytes& answer, const TBytes& header, unsigned shor
         m.push_back(static_cast<unsigned char>(do87.size() & 0xFF));
         m.insert(m.end(), do87.begin(), do87.end());
         TBytes mac;
-        {
-            const CSecretBytes macKey(keyGet(kSlotMac));
-            mac = RetailMac(macKey.get(), m);
-        }
+        mac = RetailMac(keyGet(kSlotMac), m);
         if (mac.size() != kMacSize || received.size() != kMacSize ||
             CRYPTO_memcmp(mac.data(), received.data(), kMacSize) != 0)
             LIBAPDU_RAISE(kSwBadAnswer);
 
-        const CSecretBytes encKey(keyGet(kSlotEnc));
-        crypto_sm_dec(encKey.get(), TBytes(do87.begin() + 1, do87.end()), plain, TBytes());
+        crypto_sm_dec(keyGet(kSlotEnc), TBytes(do87.begin() + 1, do87.end()), plain, TBytes());
     } catch (const IException&) {
-        SecureWipe(plain);
         LIBAPDU_RAISE(kSwBadAnswer);
     }
-    SecureWipe(output);
-    output.clear();
-    output.reserve(plain.size() + 2);
-    output.assign(plain.begin(), plain.end());
-    output.insert(output.end(), status.begin(), status.end());
-    SecureWipe(plain);
+    plain.insert(plain.end(), status.begin(), status.end());
+    output.swap(plain);
 }
 
 }  // namespace libapdu

@@ -48,8 +48,8 @@ TBytes Bytes(const vlong& v) {
 }  // namespace
 
 struct CPackTessel::Keys {
-    CSecretBytes enc;
-    CSecretBytes mac;
+    TBytes enc;
+    TBytes mac;
 };
 
 CPackTessel::CPackTessel(IApplet* owner) : CPackCommon(owner) {}
@@ -57,24 +57,13 @@ CPackTessel::CPackTessel(IApplet* owner) : CPackCommon(owner) {}
 CPackTessel::~CPackTessel() = default;
 
 void CPackTessel::exchange(const TBytes& piece, TBytes& output, unsigned char& sw1, unsigned char& sw2) {
-    // Pieces and answers may carry secrets (a PIN, a deciphered key): the piece is
-    // sent as it is, every answer is wiped, and the output grows without leaving
-    // an unwiped copy behind.
     const TBytes* command = &piece;
     TBytes getResponse;
     for (size_t round = 0;; ++round) {
         TBytes answer(kPieceAnswer, 0);
-        ScopedWipe wipeAnswer{answer};
         owner()->sender()->send(*command, answer);
         const size_t n = ResponseDataSize(answer);
         if (output.size() + n > kMaxAnswer) LIBAPDU_RAISE(kSwBadAnswer);
-        if (output.size() + n > output.capacity()) {
-            TBytes grown;
-            grown.reserve(std::max(output.size() + n, 2 * output.capacity()));
-            grown.assign(output.begin(), output.end());
-            SecureWipe(output);
-            output.swap(grown);
-        }
         output.insert(output.end(), answer.begin(), answer.begin() + static_cast<std::ptrdiff_t>(n));
         if (answer.size() >= 2 && (answer[n] == 0x61 || answer[n] == 0x6D)) {
             // A card that keeps asking for more is not answering.
@@ -92,20 +81,19 @@ void CPackTessel::exchange(const TBytes& piece, TBytes& output, unsigned char& s
 
 void CPackTessel::chain(const TBytes& command, TBytes& output) {
     TBytes header;
-    CSecretBytes data;
+    TBytes data;
     unsigned short le = 0;
-    parse_capdu(command, header, data.receive(), le);
+    parse_capdu(command, header, data, le);
     output.clear();
 
     unsigned char sw1 = 0, sw2 = 0;
-    const TBytes& d = data.get();
+    const TBytes& d = data;
     if (d.empty()) {
         exchange(command, output, sw1, sw2);
     } else {
-        // One buffer for every piece, wiped on every path.
+        // One buffer for every piece.
         TBytes piece;
         piece.reserve(header.size() + 1 + std::min(d.size(), kPieceSize) + 1);
-        ScopedWipe wipePiece{piece};
         for (size_t at = 0; at < d.size();) {
             const size_t rest = d.size() - at;
             const bool more = rest > kPieceSize;
@@ -125,7 +113,7 @@ void CPackTessel::chain(const TBytes& command, TBytes& output) {
 }
 
 void CPackTessel::agree(Keys& keys) {
-    CSecretBytes x{TBytes(kExponentSize)};
+    TBytes x(kExponentSize);
     crypto_random(x.data(), x.size());
 
     TBytes answer;
@@ -143,7 +131,7 @@ void CPackTessel::agree(Keys& keys) {
     }
     if (g.size() > p.size()) LIBAPDU_RAISE(kSwBadAnswer);
 
-    CSecretBytes publicValue, secret;
+    TBytes publicValue, secret;
     try {
         const vlong modulus(p.data(), static_cast<unsigned>(p.size()));
         const vlong generator(g.data(), static_cast<unsigned>(g.size()));
@@ -170,34 +158,32 @@ void CPackTessel::agree(Keys& keys) {
     checkSW(reply);
     if (reply.size() < kRandomSize + 2) LIBAPDU_RAISE(kSwBadAnswer);
 
-    const TBytes& z = secret.get();
+    const TBytes& z = secret;
     keys.enc.resize(kKeySize);
     keys.mac.resize(kKeySize);
     for (size_t i = 0; i < kKeySize; ++i) {
         keys.enc[i] = static_cast<unsigned char>(z[i] ^ reply[i]);
         keys.mac[i] = static_cast<unsigned char>(z[24 + i] ^ reply[16 + i]);
     }
-    SecureWipe(reply);
 }
 
 void CPackTessel::sm(const TBytes& command, TBytes& output) {
     TBytes header;
-    CSecretBytes data;
+    TBytes data;
     unsigned short le = 0;
-    parse_capdu(command, header, data.receive(), le);
+    parse_capdu(command, header, data, le);
 
     Keys keys;
     agree(keys);
 
     header[0] |= kClaSecure;
-    SecureWipe(output);
     output.clear();
     unsigned char sw1 = 0, sw2 = 0;
     if (data.empty()) {
         exchange(command, output, sw1, sw2);
     } else {
         unsigned char counter = 0;
-        const TBytes& d = data.get();
+        const TBytes& d = data;
         for (size_t at = 0; at < d.size();) {
             const size_t rest = d.size() - at;
             const bool more = rest > kPieceSize;
@@ -212,17 +198,16 @@ void CPackTessel::sm(const TBytes& command, TBytes& output) {
                 macCounter = counter;
             }
 
-            CSecretBytes plain(TBytes(d.begin() + static_cast<std::ptrdiff_t>(at),
-                                      d.begin() + static_cast<std::ptrdiff_t>(at + n)));
+            const TBytes plain(d.begin() + static_cast<std::ptrdiff_t>(at), d.begin() + static_cast<std::ptrdiff_t>(at + n));
             TBytes cryptogram;
-            crypto_sm_enc_mirel(keys.enc.get(), plain.get(), cryptogram, TBytes());
+            crypto_sm_enc_mirel(keys.enc, plain, cryptogram, TBytes());
             TBytes object = {kTagCryptogram, 0x81, static_cast<unsigned char>(cryptogram.size() + 1), 0x01};
             object.insert(object.end(), cryptogram.begin(), cryptogram.end());
 
             TBytes macInput = {0, 0, 0, 0, 0, 0, 0, macCounter, cla, header[1], header[2], header[3], 0x80, 0, 0, 0};
             macInput.insert(macInput.end(), object.begin(), object.end());
             TBytes mac;
-            crypto_sm_mac_mirel(keys.mac.get(), macInput, mac);
+            crypto_sm_mac_mirel(keys.mac, macInput, mac);
 
             TBytes piece = {cla, header[1], header[2], header[3], static_cast<unsigned char>(object.size() + 10)};
             piece.insert(piece.end(), object.begin(), object.end());

@@ -40,16 +40,16 @@ CPinCommand& CPinCommand::lengthOf(const TBytes& field) {
 
 CPinCommand& CPinCommand::bytes(const TBytes& field) {
     room(field.size());
-    m_data.append(field);
+    m_data.insert(m_data.end(), field.begin(), field.end());
     return *this;
 }
 
-CSecretBytes CPinCommand::build(bool expectAnswer) const {
-    CSecretBytes apdu;
+TBytes CPinCommand::build(bool expectAnswer) const {
+    TBytes apdu;
     apdu.reserve(4 + 1 + m_data.size() + 1);
-    apdu.append(m_header, m_header + 4);
+    apdu.assign(m_header, m_header + 4);
     apdu.push_back(static_cast<unsigned char>(m_data.size()));
-    apdu.append(m_data.get());
+    apdu.insert(apdu.end(), m_data.begin(), m_data.end());
     if (expectAnswer) apdu.push_back(0x00);
     return apdu;
 }

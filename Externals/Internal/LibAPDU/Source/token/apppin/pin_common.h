@@ -31,8 +31,7 @@ PinInfo UnknownPinInfo();
 // Builder of a short command APDU: header, one-byte Lc, data, optional Le 00.
 // The data field never grows past what one Lc byte can say: a field that would
 // overflow it (a PIN too long for its length byte) raises 6B00 at once, so
-// nothing is sent. The data and the complete command are secret bytes, so no
-// stray copy of a PIN is left on the heap.
+// nothing is sent.
 class CPinCommand {
 public:
     static constexpr size_t kMaxData = 0xFF;
@@ -47,13 +46,13 @@ public:
     CPinCommand& bytes(const TBytes& field);
 
     // The complete APDU; with expectAnswer an Le of 00 follows the data.
-    CSecretBytes build(bool expectAnswer = false) const;
+    TBytes build(bool expectAnswer = false) const;
 
 private:
     void room(size_t n) const;
 
     unsigned char m_header[4];
-    CSecretBytes m_data;
+    TBytes m_data;
 };
 
 class CPinCommon : public IAppPin, public IAPDUDefinitions {

@@ -71,16 +71,16 @@ void CPinDataStore::login(const TBytes& pin) {
     if (tooLong(pin)) LIBAPDU_RAISE(kSwBadArgument);
     CPinCommand c(0x80, 0x10, 0x10, 0x00);
     c.byte(static_cast<unsigned char>(m_reference)).lengthOf(pin).bytes(pin);
-    const CSecretBytes command(c.build());
-    verify(command.get(), m_info);
+    const TBytes command = c.build();
+    verify(command, m_info);
 }
 
 void CPinDataStore::change(const TBytes& newPin) {
     if (tooLong(newPin)) LIBAPDU_RAISE(kSwBadArgument);
     CPinCommand c(0x80, 0x10, 0x20, 0x00);
     c.byte(static_cast<unsigned char>(m_reference)).lengthOf(newPin).bytes(newPin);
-    const CSecretBytes command(c.build(true));
-    exchange(command.get());
+    const TBytes command = c.build(true);
+    exchange(command);
 }
 
 void CPinDataStore::logout() {

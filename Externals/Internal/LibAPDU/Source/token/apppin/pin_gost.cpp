@@ -58,27 +58,27 @@ void CPinGost::login(const TBytes& pin) {
     if (pin.size() > info().maxLength) LIBAPDU_RAISE(kSwBadArgument);
     CPinCommand c(0x80, 0x10, 0x20, 0x00);
     c.byte(static_cast<unsigned char>(m_reference)).lengthOf(pin).bytes(pin);
-    const CSecretBytes command(c.build());
+    const TBytes command = c.build();
 
     // The PIN of an earlier login must not outlive a new attempt, whatever its outcome.
     clearKeySlots();
-    verify(command.get(), m_info, [&] { owner()->pack()->keySet(kCurrentPinSlot, pin); });
+    verify(command, m_info, [&] { owner()->pack()->keySet(kCurrentPinSlot, pin); });
 }
 
 void CPinGost::change(const TBytes& newPin) {
     if (newPin.size() > info().maxLength) LIBAPDU_RAISE(kSwBadArgument);
     IAppPack* keys = owner()->pack();
-    const CSecretBytes current(keys->keyGet(kCurrentPinSlot));
+    const TBytes current(keys->keyGet(kCurrentPinSlot));
 
     // Both lengths first, then both PINs: the applet's layout.
     CPinCommand c(0x80, 0x10, 0x10, 0x00);
     c.byte(static_cast<unsigned char>(m_reference))
-        .lengthOf(current.get())
+        .lengthOf(current)
         .lengthOf(newPin)
-        .bytes(current.get())
+        .bytes(current)
         .bytes(newPin);
-    const CSecretBytes command(c.build());
-    exchange(command.get());
+    const TBytes command = c.build();
+    exchange(command);
     // The card now knows the new PIN: a further change must present that one,
     // or it fails and costs the user a try.
     keys->keySet(kCurrentPinSlot, newPin);

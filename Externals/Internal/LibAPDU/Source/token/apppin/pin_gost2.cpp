@@ -68,8 +68,8 @@ void CPinGost2::login(const TBytes& pin) {
     checkLength(pin);
     CPinCommand c(0x80, 0x0A, 0x10, 0x00);
     c.byte(kPinReference).lengthOf(pin).bytes(pin);
-    const CSecretBytes command(c.build());
-    verify(command.get(), m_info);
+    const TBytes command = c.build();
+    verify(command, m_info);
 }
 
 void CPinGost2::change(const TBytes& newPin) {
@@ -78,8 +78,8 @@ void CPinGost2::change(const TBytes& newPin) {
     if (m_info.loginState == kLoginNotVerified) LIBAPDU_RAISE(0x6283);
     CPinCommand c(0x80, 0x0A, 0x20, 0x00);
     c.byte(kPinReference).lengthOf(newPin).bytes(newPin);
-    const CSecretBytes command(c.build());
-    exchange(command.get());
+    const TBytes command = c.build();
+    exchange(command);
 }
 
 void CPinGost2::logout() {

@@ -107,10 +107,10 @@ void CPinJavaFamily::keyGen(const TBytes& pin) {
     const TBytes salt = saltGet();
     try {
         for (size_t i = 0; i < kSlotCount; ++i) {
-            CSecretBytes key(TBytes(kKeySize, 0));
+            TBytes key(kKeySize, 0);
             crypto_corvid_java_sha1(static_cast<int>(i), pin.data(), pin.size(), salt.data(), salt.size(),
                                     key.data(), key.size());
-            keys->keySet(i, key.get());
+            keys->keySet(i, key);
         }
     } catch (...) {
         // A derivation that failed leaves no slot filled: no partial key set
@@ -126,7 +126,7 @@ TBytes CPinJavaFamily::pinKey(const TBytes& pin) {
     return key;
 }
 
-CSecretBytes CPinJavaFamily::keyCommand(unsigned char ins, unsigned char reference, const TBytes& key) const {
+TBytes CPinJavaFamily::keyCommand(unsigned char ins, unsigned char reference, const TBytes& key) const {
     CPinCommand c(0x80, ins, 0x00, reference);
     c.byte(kTagData).lengthOf(key).bytes(key);
     return c.build();
@@ -171,7 +171,7 @@ void CPinJavaFamily::select(const path& designator) {
 }
 
 void CPinJavaFamily::login(const TBytes& pin) {
-    CSecretBytes key;
+    TBytes key;
     const bool admin = adminSelected();
     if (admin) {
         key = pinKey(pin);
@@ -206,7 +206,7 @@ void CPinJavaFamily::change(const TBytes& newPin) {
         changeFips(newPin);
         return;
     }
-    CSecretBytes key;
+    TBytes key;
     if (adminSelected()) {
         key = pinKey(newPin);
     } else {
@@ -214,15 +214,15 @@ void CPinJavaFamily::change(const TBytes& newPin) {
         key = owner()->pack()->keyGet(kSlotLogin);
     }
     if (m_cmd.pinFolderFirst) owner()->fs()->select(m_df);
-    const CSecretBytes command(keyCommand(m_cmd.changeKey, static_cast<unsigned char>(m_reference & 0xFF), key.get()));
-    exchange(command.get());
+    const TBytes command(keyCommand(m_cmd.changeKey, static_cast<unsigned char>(m_reference & 0xFF), key));
+    exchange(command);
     volatile_update();
 }
 
 void CPinJavaFamily::changeFips(const TBytes& newPin) {
     IAppPack* keys = owner()->pack();
-    CSecretBytes newKeys[kSlotCount];
-    CSecretBytes spoilKeys[kSlotCount];
+    TBytes newKeys[kSlotCount];
+    TBytes spoilKeys[kSlotCount];
     const unsigned char user2 = referenceOf(pathUser2());
     const unsigned char user = referenceOf(pathUser());
 
@@ -242,35 +242,35 @@ void CPinJavaFamily::changeFips(const TBytes& newPin) {
     // The new PIN onto the second user PIN, under the current login.
     owner()->fs()->select(m_df);
     for (size_t i = 0; i < kSlotCount; ++i)
-        FipsFinChange(static_cast<unsigned char>(user2 + i), newKeys[i].get());
+        FipsFinChange(static_cast<unsigned char>(user2 + i), newKeys[i]);
     select(pathUser2());
     login(newPin);
 
     // The new PIN onto the user PIN, under the second user PIN's session.
     owner()->fs()->select(m_df);
     for (size_t i = 0; i < kSlotCount; ++i)
-        FipsFinChange(static_cast<unsigned char>(user + i), newKeys[i].get());
+        FipsFinChange(static_cast<unsigned char>(user + i), newKeys[i]);
 
     // The second user PIN spoiled with keys of a value nobody knows.
     {
-        CSecretBytes spoiler(TBytes(kSpoilerSize, 0));
+        TBytes spoiler(kSpoilerSize, 0);
         crypto_random(spoiler.data(), spoiler.size());
-        keyGen(spoiler.get());
+        keyGen(spoiler);
     }
     for (size_t i = 0; i < kSlotCount; ++i) spoilKeys[i] = keys->keyGet(i);
     select(pathUser());
     login(newPin);
     owner()->fs()->select(m_df);
     for (size_t i = 0; i < kSlotCount; ++i)
-        FipsFinChange(static_cast<unsigned char>(user2 + i), spoilKeys[i].get());
+        FipsFinChange(static_cast<unsigned char>(user2 + i), spoilKeys[i]);
     volatile_update();
 }
 
 void CPinJavaFamily::FipsFinChange(unsigned char reference, const TBytes& key) {
-    const CSecretBytes command(keyCommand(m_cmd.changeKey, reference, key));
-    CSecretBytes answer;
-    owner()->pack()->sm(command, answer.receive(2));
-    judge(statusOf(answer.get()));
+    const TBytes command(keyCommand(m_cmd.changeKey, reference, key));
+    TBytes answer(2, 0);
+    owner()->pack()->sm(command, answer);
+    judge(statusOf(answer));
 }
 
 void CPinJavaFamily::volatile_update() { SendJavaMarker(owner(), 0x80, m_cmd.marker); }
@@ -301,9 +301,9 @@ CPinJava::CPinJava(IApplet* owner) : CPinJavaFamily(owner, kJavaPinCommands, kSo
 
 void CPinJava::unblock(const TBytes& newPin) {
     keyGen(newPin);
-    const CSecretBytes key(owner()->pack()->keyGet(kSlotLogin));
-    const CSecretBytes command(keyCommand(kJavaUnblockIns, referenceOf(pathUser()), key.get()));
-    exchange(command.get());
+    const TBytes key(owner()->pack()->keyGet(kSlotLogin));
+    const TBytes command(keyCommand(kJavaUnblockIns, referenceOf(pathUser()), key));
+    exchange(command);
     volatile_update();
 }
 

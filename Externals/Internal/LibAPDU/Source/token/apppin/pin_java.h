@@ -55,7 +55,7 @@ protected:
     // The low byte of a designator's last element; 6B00 for an empty one.
     unsigned char referenceOf(const path& designator) const;
     // The change-key command for a reference (also the unblock layout).
-    CSecretBytes keyCommand(unsigned char ins, unsigned char reference, const TBytes& key) const;
+    TBytes keyCommand(unsigned char ins, unsigned char reference, const TBytes& key) const;
     void readInfo(const TBytes& data);
     void changeFips(const TBytes& newPin);
     // Empties the key slots and the copy of them a FIPS change set aside.

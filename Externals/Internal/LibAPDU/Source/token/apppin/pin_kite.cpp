@@ -180,7 +180,7 @@ void CPinKite::login(const TBytes& pin) {
     if (pin.empty()) LIBAPDU_RAISE(0x6300);
     requireSelected();
     const bool admin = isAdmin();
-    CSecretBytes key;
+    TBytes key;
     if (admin) {
         key = Md5Key(pin);
     } else {
@@ -228,7 +228,7 @@ void CPinKite::change(const TBytes& newPin) {
     if (newPin.empty()) LIBAPDU_RAISE(0x6300);
     requireSelected();
     const bool admin = isAdmin();
-    CSecretBytes key;
+    TBytes key;
     if (admin) {
         key = Md5Key(newPin);
     } else {
@@ -237,22 +237,22 @@ void CPinKite::change(const TBytes& newPin) {
     }
     owner()->fs()->select(m_df);
     CPinCommand command(0x00, 0x24, 0x01, admin ? 0x85 : static_cast<unsigned char>((m_reference & 0xFF) | 0x80));
-    command.bytes(key.get());
-    const CSecretBytes apdu(command.build());
-    judge(statusOf(transmit(apdu.get())));
+    command.bytes(key);
+    const TBytes apdu = command.build();
+    judge(statusOf(transmit(apdu)));
 }
 
 void CPinKite::unblock(const TBytes& newPin) {
     if (newPin.empty()) LIBAPDU_RAISE(0x6300);
     keyGen(newPin);
-    const CSecretBytes key(owner()->pack()->keyGet(kSlotPin));
+    const TBytes key(owner()->pack()->keyGet(kSlotPin));
     IAppFS* fs = owner()->fs();
     fs->select(path());
-    CSecretBytes command;
+    TBytes command;
     command.reserve(kUnblockHead.size() + key.size());
-    command.append(kUnblockHead);
-    command.append(key);
-    judge(statusOf(transmit(command.get())));
+    command.insert(command.end(), kUnblockHead.begin(), kUnblockHead.end());
+    command.insert(command.end(), key.begin(), key.end());
+    judge(statusOf(transmit(command)));
 
     // The card's own counter is full again; so is the host's record.
     const unsigned short offset = offset_userpin();
@@ -285,10 +285,10 @@ int CPinKite::encoding() { return kPinEncodingUtf8; }
 void CPinKite4::FipsFinChange(unsigned char reference, const TBytes& key, unsigned char mode) {
     CPinCommand command(0x90, 0x24, mode == 0 ? 0x00 : 0x10, static_cast<unsigned char>(reference | 0x80));
     command.bytes(key);
-    const CSecretBytes apdu(command.build());
-    CSecretBytes answer;
-    owner()->pack()->sm(apdu, answer.receive());
-    judge(statusOf(answer.get()));
+    const TBytes apdu = command.build();
+    TBytes answer;
+    owner()->pack()->sm(apdu, answer);
+    judge(statusOf(answer));
 }
 
 void CPinKite4::fipsFinChangeSet(const path& user, const path& enc, const path& sig, const TBytes& k1,
@@ -306,13 +306,13 @@ void CPinKite4::change(const TBytes& newPin) {
         return;
     }
     keyGen(newPin);
-    const CSecretBytes key(owner()->pack()->keyGet(kSlotPin));
+    const TBytes key(owner()->pack()->keyGet(kSlotPin));
     owner()->fs()->select(m_df);
     // The card takes the new key for the user reference, whatever designator is selected.
     CPinCommand command(0x90, 0x24, 0x00, 0x81);
-    command.bytes(key.get());
-    const CSecretBytes apdu(command.build());
-    judge(statusOf(transmit(apdu.get())));
+    command.bytes(key);
+    const TBytes apdu = command.build();
+    judge(statusOf(transmit(apdu)));
 }
 
 void CPinKite4::changeFips(const TBytes& newPin) {
@@ -323,29 +323,29 @@ void CPinKite4::changeFips(const TBytes& newPin) {
     // the current login.
     pack->keySave();
     keyGen(newPin);
-    CSecretBytes k1(pack->keyGet(kSlotMac)), k3(pack->keyGet(kSlotEnc)), k1s(pack->keyGet(kSlotMac));
+    TBytes k1(pack->keyGet(kSlotMac)), k3(pack->keyGet(kSlotEnc)), k1s(pack->keyGet(kSlotMac));
     pack->keyRestore();
     fs->select(m_df);
-    fipsFinChangeSet(pathUser2(), pathEnc2(), pathSig2(), k1.get(), k3.get(), k1s.get());
+    fipsFinChangeSet(pathUser2(), pathEnc2(), pathSig2(), k1, k3, k1s);
     select(pathUser2());
     login(newPin);
 
     // Phase two: the new keys onto the primary set, under the second set's new keys.
     fs->select(m_df);
-    fipsFinChangeSet(pathUser(), pathEnc(), pathSig(), k1.get(), k3.get(), k1s.get());
+    fipsFinChangeSet(pathUser(), pathEnc(), pathSig(), k1, k3, k1s);
 
     // Phase three: the second set gets the keys of a random value nobody keeps.
     {
-        CSecretBytes random(TBytes(kRandomPinSize, 0));
+        TBytes random(kRandomPinSize, 0);
         crypto_random(random.data(), random.size());
-        keyGen(random.get());
+        keyGen(random);
     }
     k1 = pack->keyGet(kSlotMac);
     k3 = pack->keyGet(kSlotEnc);
     k1s = pack->keyGet(kSlotMac);
     select(pathUser());
     login(newPin);
-    fipsFinChangeSet(pathUser2(), pathEnc2(), pathSig2(), k1.get(), k3.get(), k1s.get());
+    fipsFinChangeSet(pathUser2(), pathEnc2(), pathSig2(), k1, k3, k1s);
 }
 
 }  // namespace libapdu

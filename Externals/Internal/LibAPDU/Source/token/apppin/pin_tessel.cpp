@@ -88,19 +88,17 @@ CTesselTicket::CTesselTicket() { std::memset(record, 0, sizeof record); }
 CTesselTicket::~CTesselTicket() { SecureWipe(record, sizeof record); }
 
 void CTesselTicket::load(const TBytes& text) {
-    const CSecretBytes decoded = Base64DecodeSecret(text);
+    const TBytes d = Base64DecodeText(text);
     std::memset(record, 0, sizeof record);
-    const TBytes& d = decoded.get();
     size_t declared = 0;
-    CSecretBytes value(TesselTlvFind(d, std::min(kCheckSize, d.size()), d.size(), kTagRecord, &declared));
+    const TBytes value = TesselTlvFind(d, std::min(kCheckSize, d.size()), d.size(), kTagRecord, &declared);
     // A text with no record leaves it zero (an empty value has no storage to copy from).
     if (!value.empty()) std::memcpy(record, value.data(), std::min(value.size(), sizeof record));
 }
 
 bool CTesselTicket::parse(const TBytes& text) {
     if (text.size() != kTextSize) return false;
-    const CSecretBytes decoded = Base64DecodeSecret(text);
-    const TBytes& d = decoded.get();
+    const TBytes d = Base64DecodeText(text);
     if (d.size() < kCheckSize) return false;  // no check value to compare
     unsigned char check[kCheckSize];
     crypto_corvid_md5_24(d.data() + kCheckSize, d.size() - kCheckSize, nullptr, 0, check, sizeof check);
@@ -109,7 +107,7 @@ bool CTesselTicket::parse(const TBytes& text) {
     if (!matches) return false;
 
     size_t declared = 0;
-    CSecretBytes value(TesselTlvFind(d, kCheckSize, d.size(), kTagRecord, &declared));
+    const TBytes value = TesselTlvFind(d, kCheckSize, d.size(), kTagRecord, &declared);
     if (declared != kRecordSize) return false;
     std::memset(record, 0, sizeof record);
     if (!value.empty()) std::memcpy(record, value.data(), std::min(value.size(), sizeof record));
@@ -130,7 +128,7 @@ bool CTesselTicket::pinPresent() const {
     return !CPinTessel::isZeroes(record + kTicketPinOffset, static_cast<int>(kTicketPinChars * 4));
 }
 
-CSecretBytes CTesselTicket::pin(int encoding) const {
+TBytes CTesselTicket::pin(int encoding) const {
     // The characters go into one block, reserved at once and wiped on every way out.
     std::wstring text;
     text.reserve(kTicketPinChars);
@@ -146,7 +144,7 @@ CSecretBytes CTesselTicket::pin(int encoding) const {
         if (v == 0) break;
         text.push_back(static_cast<wchar_t>(v));
     }
-    return CSecretBytes(IConvert::wstring_to_bytes(text, static_cast<unsigned char>(encoding)));
+    return IConvert::wstring_to_bytes(text, static_cast<unsigned char>(encoding));
 }
 
 // ---------------------------------------------------------------- CPinTessel
@@ -254,7 +252,7 @@ void CPinTessel::challengeResponse(const TBytes& pin) {
     SecureWipe(challenge, sizeof challenge);
 
     CPinCommand command(0x80, 0x20, 0x00, 0x00);
-    command.bytes(CSecretBytes(response, response + kResponseSize));
+    command.bytes(TBytes(response, response + kResponseSize));
     SecureWipe(response, sizeof response);
     verify(command.build(), m_info);
 }
@@ -307,11 +305,11 @@ void CPinTessel::changeCommand(const TBytes& newPin, bool unblockFirst) {
     const unsigned char n = static_cast<unsigned char>(newPin.size());
     CPinCommand command(0x80, 0x24, 0x00, 0x00);
     command.byte(0x62).byte(0x81).byte(static_cast<unsigned char>(n + 2)).byte(0x81).byte(n).bytes(newPin);
-    CSecretBytes apdu(command.build());
-    CSecretBytes answer;
+    const TBytes apdu = command.build();
+    TBytes answer(2, 0);
     try {
-        owner()->pack()->sm(apdu, answer.receive(2));
-        judge(statusOf(answer.get()));
+        owner()->pack()->sm(apdu, answer);
+        judge(statusOf(answer));
     } catch (const IException& e) {
         if (e.code() == kSwBadArgument) LIBAPDU_RAISE(0x6300);
         throw;

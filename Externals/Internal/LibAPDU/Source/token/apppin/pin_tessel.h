@@ -41,7 +41,7 @@ struct CTesselTicket {
     bool bioPresent() const;            // keyId and key not all zero
     bool pinPresent() const;            // any of the 30 PIN characters non-zero
     // The PIN up to its first zero character, in the text encoding given.
-    CSecretBytes pin(int encoding) const;
+    TBytes pin(int encoding) const;
 
     unsigned char record[kRecordSize];
 };

@@ -33,8 +33,8 @@ void CPinWren::select(const path& designator) {
 void CPinWren::login(const TBytes& pin) {
     CPinCommand c(0x00, 0x20, 0x00, 0x00);
     c.lengthOf(pin).bytes(pin);
-    const CSecretBytes command(c.build());
-    unsigned short sw = statusOf(transmit(command.get()));
+    const TBytes command = c.build();
+    unsigned short sw = statusOf(transmit(command));
     if (sw == kSwSecurityNotSatisfied || sw == kSwWrongPinWren) sw = kSwWrongPin;
     judge(sw);
 }
@@ -42,8 +42,8 @@ void CPinWren::login(const TBytes& pin) {
 void CPinWren::change(const TBytes& newPin) {
     CPinCommand c(0x00, 0xD4, 0x00, 0x00);
     c.lengthOf(newPin).bytes(newPin);
-    const CSecretBytes command(c.build());
-    unsigned short sw = statusOf(transmit(command.get()));
+    const TBytes command = c.build();
+    unsigned short sw = statusOf(transmit(command));
     // A change always ends the verified state, whatever its outcome, so the
     // session never stays open on a PIN the caller may no longer know.
     logout();
