@@ -209,9 +209,9 @@ void OCFSender::send(const TBytes& command, TBytes& response) {
     if (ClearedFailure(env) || !answer) Fail(env, __LINE__);
     const jsize n = env->GetArrayLength(answer);
     if (ClearedFailure(env)) Fail(env, __LINE__);
-    // The response's own buffer, which nobody reads after us: zeroed once copied out.
-    CZeroedArray zeroAnswer(env, answer, n);
-    // The answer as it comes, status bytes included; a vector left as it was otherwise.
+    // The response's own buffer, status bytes included. The answer is the channel's,
+    // which may keep it or hand the same one out again: it is copied into native memory
+    // as it comes and never written. A vector left as it was when it cannot be read.
     if (!CopyBytes(env, answer, n, response)) Fail(env, __LINE__);
 }
 

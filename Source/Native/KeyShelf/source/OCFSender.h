@@ -22,8 +22,9 @@ public:
     OCFSender& operator=(const OCFSender&) = delete;
 
     // The bytes go to the channel exactly as given; a failure of any step raises 6B00,
-    // an answer that is not the calling class's ResponseAPDU included. The Java arrays
-    // of the command and of the answer's buffer are zeroed before it returns.
+    // an answer that is not the calling class's ResponseAPDU included. The Java array
+    // it builds for the command is zeroed before it returns; the answer, the channel's,
+    // is only read (its bytes copied into the response), never written.
     void send(const libapdu::TBytes& command, libapdu::TBytes& response) override;
     // The ATR of the service's card, or nothing when it cannot be had.
     libapdu::TBytes atr() override;

@@ -12,18 +12,22 @@ import java.io.IOException;
 import java.net.URL;
 import java.net.URLClassLoader;
 import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Set;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.UnaryOperator;
+import java.util.stream.Stream;
 import javax.smartcardio.CardException;
 import opencard.core.service.CardService;
 import opencard.core.service.CardServiceException;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.EnumSource;
+import org.junit.jupiter.params.provider.MethodSource;
 
 /**
  * libKeyShelf's own cases: card services that break, from Java through the natives
@@ -246,55 +250,87 @@ class KeyShelfOcfTest {
         }
     }
 
+    /** Each way the channel makes its answers, with the login's command answered by the card or failing first. */
+    static Stream<Arguments> answersAndLoginRoads() {
+        List<Arguments> cases = new ArrayList<>();
+        for (OcfService.Answers answers : List.of(OcfService.Answers.TRACED, OcfService.Answers.SHARED_9000))
+            for (OcfService.Answer login : List.of(OcfService.Answer.CARD, OcfService.Answer.THROW,
+                    OcfService.Answer.NULL_RESPONSE, OcfService.Answer.NULL_BUFFER, OcfService.Answer.ONE_BYTE))
+                cases.add(Arguments.of(answers, login));
+        return cases.stream();
+    }
+
     /**
-     * The arrays the transport hands to the channel (each command's own, which the
-     * framework's CommandAPDU keeps) and the answers' buffers it reads are zeros once
-     * the call is back: the PIN of a login, and the bytes of a read-protected file
-     * written and read; on the roads where the login's command fails too.
+     * The library zeroes the arrays it makes, each command's own (which the framework's
+     * CommandAPDU keeps), once each call is back, and leaves every answer the channel
+     * handed out as the channel made it: a channel that keeps a trace of its answers, and
+     * one that hands out one single ResponseAPDU for every 90 00, each carry a whole
+     * session (on the failing roads the login's command fails first). The secrets went
+     * through them: the PIN in the login's command, the bytes of a read-protected file
+     * in a write and in an answer.
      */
-    @ParameterizedTest
-    @EnumSource(value = OcfService.Answer.class, names = {"CARD", "THROW", "NULL_RESPONSE", "NULL_BUFFER", "ONE_BYTE"})
-    void theTransportsArraysAreZeroedAfterTheCall(OcfService.Answer login) throws Exception {
+    @ParameterizedTest(name = "{0} answers, login {1}")
+    @MethodSource("answersAndLoginRoads")
+    void theLibraryZeroesItsOwnArraysAndLeavesTheChannelsAnswers(OcfService.Answers answers, OcfService.Answer login)
+            throws Exception {
         String pinText = "Zq8#Vw2!";
         byte[] pin = pinText.getBytes(StandardCharsets.US_ASCII);
         byte[] file = new byte[48];
         for (int i = 0; i < file.length; i++) file[i] = (byte) (0xC5 ^ i * 37);
         try (SimToken t = SimToken.start("datastore", "--pin", pinText)) {
-            OcfService s = service(t).keepArrays();
-            session(s, h -> {
+            OcfService s = service(t).keepCommandArrays().answers(answers);
+            long h = KeyShelf.createToken(s);
+            boolean destroyed = false;
+            try {
+                assertOwnArraysZeroedAnswersAsMade(s);
                 if (login != OcfService.Answer.CARD) {
                     s.faultOn(LOGIN, login);
                     assertThrows(IOException.class, () -> KeyShelf.Login(s, h, pinText.toCharArray()));
-                    assertZeros(s);
+                    assertOwnArraysZeroedAnswersAsMade(s);
                     s.faultAt(0, OcfService.Answer.CARD);
                 }
                 KeyShelf.Login(s, h, pinText.toCharArray());
-                assertZeros(s);
+                assertOwnArraysZeroedAnswersAsMade(s);
                 KeyShelf.openDir(s, h, "1", true);
                 KeyShelf.storeFile(s, h, 0xF001, file.clone(), false);
-                assertZeros(s);
+                assertOwnArraysZeroedAnswersAsMade(s);
                 byte[] back = new byte[file.length];
                 KeyShelf.readFile(s, h, 0xF001, file.length, back);
                 assertArrayEquals(file, back);
-                assertZeros(s);
-            });
-            // The secrets went through the arrays checked: the login's command (twice on a
-            // failed road), and the file's bytes in a command and in an answer.
+                assertOwnArraysZeroedAnswersAsMade(s);
+                KeyShelf.destroyToken(s, h);
+                destroyed = true;
+                assertOwnArraysZeroedAnswersAsMade(s);
+            } finally {
+                if (!destroyed) KeyShelf.destroyToken(s, h);
+            }
+
             List<byte[]> sent = s.sent();
             long logins = sent.stream().filter(c -> startsWith(c, LOGIN) && endsWith(c, pin)).count();
             assertEquals(login == OcfService.Answer.CARD ? 1 : 2, logins);
             assertTrue(sent.stream().anyMatch(c -> Hex.text(c).contains(Hex.text(file))), "no write of the file");
-            // Each command's array, and the buffer of each answer that had one.
-            assertTrue(s.arrays().size() >= 2 * sent.size() - 1, s.arrays().size() + " arrays, " + sent.size() + " commands");
+            List<OcfService.Handed> handed = s.handed();
+            assertTrue(handed.stream().anyMatch(a -> Hex.text(a.madeWith()).contains(Hex.text(file))),
+                    "no answer with the file");
+            // Every command's array was checked, and every answer but the one a failed login never got.
+            assertEquals(sent.size(), s.commandArrays().size());
+            boolean noAnswer = login == OcfService.Answer.THROW || login == OcfService.Answer.NULL_RESPONSE;
+            assertEquals(sent.size() - (noAnswer ? 1 : 0), handed.size());
+            long shared = handed.stream().filter(a -> a.answer() == s.shared9000()).count();
+            if (answers == OcfService.Answers.SHARED_9000) assertTrue(shared > 1, shared + " answers shared");
         }
     }
 
     private static final byte[] LOGIN = Hex.bytes("80 10 10 00");
 
-    private static void assertZeros(OcfService s) {
-        List<byte[]> arrays = s.arrays();
+    /** The arrays the library made for the commands are zeros; the answers the channel made hold what they were made with. */
+    private static void assertOwnArraysZeroedAnswersAsMade(OcfService s) {
+        List<byte[]> arrays = s.commandArrays();
         for (int i = 0; i < arrays.size(); i++)
-            assertEquals(Hex.text(new byte[arrays.get(i).length]), Hex.text(arrays.get(i)), "array " + i);
+            assertEquals(Hex.text(new byte[arrays.get(i).length]), Hex.text(arrays.get(i)), "command array " + i);
+        List<OcfService.Handed> handed = s.handed();
+        for (int i = 0; i < handed.size(); i++)
+            assertEquals(Hex.text(handed.get(i).madeWith()), Hex.text(handed.get(i).answer().getBuffer()), "answer " + i);
     }
 
     private static boolean startsWith(byte[] b, byte[] prefix) {

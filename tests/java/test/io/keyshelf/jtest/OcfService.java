@@ -20,7 +20,8 @@ import opencard.core.terminal.ResponseAPDU;
  * or a javax.smartcardio card such as one of the pcscd rig (sent with
  * CardChannel.transmit(ByteBuffer, ByteBuffer), which keeps the bytes exact). It
  * counts its calls and the commands, keeps every command's bytes, and breaks on
- * request.
+ * request. On request too, it keeps each command's own array, and keeps (or shares)
+ * the answers its channel hands out.
  */
 class OcfService extends CardService {
     /** Where the commands go. */
@@ -33,6 +34,19 @@ class OcfService extends CardService {
     /** What a command gets instead of the card's answer. */
     enum Answer { CARD, THROW, NULL_RESPONSE, NULL_BUFFER, EMPTY_BUFFER, ONE_BYTE, BARE_9000 }
 
+    /** How the channel makes the answers it hands out. */
+    enum Answers {
+        /** A ResponseAPDU of its own for each answer, forgotten once handed out. */
+        FRESH,
+        /** One of its own for each, every one kept: a trace of the session. */
+        TRACED,
+        /** As TRACED, but every answer that is exactly 90 00 is one single ResponseAPDU. */
+        SHARED_9000
+    }
+
+    /** An answer the channel handed out, and a copy of the bytes it was made with (null for none). */
+    record Handed(ResponseAPDU answer, byte[] madeWith) {}
+
     /** Where reading the ATR breaks. */
     enum AtrFault { NONE, CARD_NULL, CARD_THROWS, ID_NULL, ID_THROWS, ATR_NULL, ATR_THROWS }
 
@@ -43,7 +57,10 @@ class OcfService extends CardService {
     final AtomicInteger cardCalls = new AtomicInteger();
     final AtomicInteger commands = new AtomicInteger();
     private final List<byte[]> sent = new ArrayList<>();
-    private volatile List<byte[]> arrays;
+    private volatile List<byte[]> commandArrays;
+    private final List<Handed> handed = new ArrayList<>();
+    private volatile Answers answers = Answers.FRESH;
+    private final ResponseAPDU shared9000 = new ResponseAPDU(new byte[] {(byte) 0x90, 0x00});
 
     private volatile int nullChannelAtCall;
     private volatile Answer fault = Answer.CARD;
@@ -133,20 +150,38 @@ class OcfService extends CardService {
     }
 
     /**
-     * From now on keeps the very arrays the transport hands over and gets back: each
-     * command's own array and each answer's buffer (copies of their bytes stay in sent()).
+     * From now on keeps the very array of each command the transport hands over (the
+     * stand-in CommandAPDU keeps the one it is made with; a copy of its bytes stays in sent()).
      */
-    OcfService keepArrays() {
-        arrays = new ArrayList<>();
+    OcfService keepCommandArrays() {
+        commandArrays = new ArrayList<>();
         return this;
     }
 
-    /** The arrays kept since keepArrays(), in order. */
-    List<byte[]> arrays() {
-        List<byte[]> kept = arrays;
+    /** The command arrays kept since keepCommandArrays(), in order. */
+    List<byte[]> commandArrays() {
+        List<byte[]> kept = commandArrays;
         synchronized (sent) {
             return new ArrayList<>(kept);
         }
+    }
+
+    /** From now on the channel makes its answers this way. */
+    OcfService answers(Answers mode) {
+        answers = mode;
+        return this;
+    }
+
+    /** Every answer handed out while they were TRACED or SHARED_9000, in order. */
+    List<Handed> handed() {
+        synchronized (sent) {
+            return new ArrayList<>(handed);
+        }
+    }
+
+    /** The one answer SHARED_9000 hands out for every 90 00. */
+    ResponseAPDU shared9000() {
+        return shared9000;
     }
 
     /** Every command's bytes, in order. */
@@ -204,17 +239,26 @@ class OcfService extends CardService {
         synchronized (sent) {
             sent.add(bytes);
         }
-        List<byte[]> kept = arrays;
-        if (kept != null) keep(kept, command.getBuffer());
-        ResponseAPDU answer = answer(n, bytes);
-        if (kept != null && answer != null && answer.getBuffer() != null) keep(kept, answer.getBuffer());
-        return answer;
+        List<byte[]> kept = commandArrays;
+        if (kept != null) {
+            synchronized (sent) {
+                kept.add(command.getBuffer());
+            }
+        }
+        return answer(n, bytes);
     }
 
-    private void keep(List<byte[]> kept, byte[] array) {
-        synchronized (sent) {
-            kept.add(array);
+    /** The answer over these bytes, as the channel's way of making answers has it. */
+    private ResponseAPDU made(byte[] buffer) {
+        Answers mode = answers;
+        boolean bare9000 = buffer != null && buffer.length == 2 && buffer[0] == (byte) 0x90 && buffer[1] == 0x00;
+        ResponseAPDU answer = mode == Answers.SHARED_9000 && bare9000 ? shared9000 : new ResponseAPDU(buffer);
+        if (mode != Answers.FRESH) {
+            synchronized (sent) {
+                handed.add(new Handed(answer, buffer == null ? null : buffer.clone()));
+            }
         }
+        return answer;
     }
 
     private ResponseAPDU answer(int n, byte[] bytes) {
@@ -233,15 +277,15 @@ class OcfService extends CardService {
             switch (f) {
                 case THROW: throw new IllegalStateException("card removed at command " + n);
                 case NULL_RESPONSE: return null;
-                case NULL_BUFFER: return new ResponseAPDU(null);
-                case EMPTY_BUFFER: return new ResponseAPDU(new byte[0]);
-                case ONE_BYTE: return new ResponseAPDU(new byte[] {(byte) 0x90});
-                case BARE_9000: return new ResponseAPDU(new byte[] {(byte) 0x90, 0x00});
+                case NULL_BUFFER: return made(null);
+                case EMPTY_BUFFER: return made(new byte[0]);
+                case ONE_BYTE: return made(new byte[] {(byte) 0x90});
+                case BARE_9000: return made(new byte[] {(byte) 0x90, 0x00});
                 default: break;
             }
         }
         try {
-            return new ResponseAPDU(link.exchange(bytes));
+            return made(link.exchange(bytes));
         } catch (CardException e) {
             throw new IllegalStateException("link failed", e);
         }
