@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // The card library is the interface of the shared libraries that carry it: its
@@ -42,6 +44,12 @@ namespace libapdu LIBAPDU_API {
 // Overwrites n bytes at p with zeros; the writes are never optimised away.
 void SecureWipe(void* p, std::size_t n) noexcept;
 
+// The blocks of the library's byte buffers, taken and given back out of line: the
+// one place that wipes them. (Inlined, the optimiser follows a block's size into the
+// vector's growth paths that cannot run and reports overflows there that are not.)
+void* AllocateBlock(std::size_t n);
+void FreeWipedBlock(void* p, std::size_t n) noexcept;  // wiped, then freed
+
 // The allocator of the library's byte buffers. Nearly every buffer can carry a
 // secret (a command with a PIN, a MAC or a key part; an answer with a protected
 // file or deciphered data), so each block is wiped before it is given back: no
@@ -56,11 +64,11 @@ public:
     template <class U>
     CWipingAllocator(const CWipingAllocator<U>&) noexcept {}
 
-    T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
-    void deallocate(T* p, std::size_t n) noexcept {
-        SecureWipe(p, n * sizeof(T));
-        std::allocator<T>().deallocate(p, n);
+    T* allocate(std::size_t n) {
+        if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+        return static_cast<T*>(AllocateBlock(n * sizeof(T)));
     }
+    void deallocate(T* p, std::size_t n) noexcept { FreeWipedBlock(p, n * sizeof(T)); }
 };
 
 template <class T, class U>
@@ -73,6 +81,10 @@ bool operator!=(const CWipingAllocator<T>&, const CWipingAllocator<U>&) noexcept
 }
 
 typedef std::vector<unsigned char, CWipingAllocator<unsigned char>> TBytes;
+// Every block a buffer holds, whatever it is rebound to inside the vector, is one of ours.
+static_assert(std::is_same<std::allocator_traits<TBytes::allocator_type>::rebind_alloc<unsigned char>,
+                           CWipingAllocator<unsigned char>>::value,
+              "byte buffers must keep the wiping allocator");
 typedef std::vector<unsigned short> path;
 typedef path TPath;
 

@@ -158,4 +158,12 @@ void SecureWipe(void* p, size_t n) noexcept {
     if (p && n) explicit_bzero(p, n);
 }
 
+void* AllocateBlock(size_t n) { return ::operator new(n); }
+
+void FreeWipedBlock(void* p, size_t n) noexcept {
+    if (!p) return;
+    SecureWipe(p, n);
+    ::operator delete(p, n);
+}
+
 }  // namespace libapdu
