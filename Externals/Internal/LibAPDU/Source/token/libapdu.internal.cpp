@@ -163,7 +163,7 @@ void* AllocateBlock(size_t n) { return ::operator new(n); }
 void FreeWipedBlock(void* p, size_t n) noexcept {
     if (!p) return;
     SecureWipe(p, n);
-    ::operator delete(p, n);
+    ::operator delete(p);
 }
 
 }  // namespace libapdu
