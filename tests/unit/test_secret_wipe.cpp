@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "applet_heron.h"
+#include "applet_java.h"
+#include "applet_kite.h"
 #include "apppin/pin_common.h"
 #include "crypto/crypto.h"
 #include "libapdu.h"
@@ -710,21 +713,28 @@ TEST(SecretWipe, TesselVerificationsAndTheExternalLoginLeaveNoFreedCopy) {
     }
 }
 
+namespace {
+// The eight parts of an RSA key of 1024 bits as an import takes them.
+libapdu::CCryptoInfo KeyToImport(const cardsim::SimRsaKey& key) {
+    libapdu::CCryptoInfo info;
+    info.keyLength = 128;
+    info.keyPart1 = cardsim::RsaPublicExponent(key);
+    info.keyPart2 = cardsim::RsaModulus(key);
+    info.keyPart3 = cardsim::RsaPrivatePart(key, "d");
+    info.keyPart4 = cardsim::RsaPrivatePart(key, "rsa-factor1");
+    info.keyPart5 = cardsim::RsaPrivatePart(key, "rsa-factor2");
+    info.keyPart6 = cardsim::RsaPrivatePart(key, "rsa-exponent1");
+    info.keyPart7 = cardsim::RsaPrivatePart(key, "rsa-exponent2");
+    info.keyPart8 = cardsim::RsaPrivatePart(key, "rsa-coefficient1");
+    return info;
+}
+}  // namespace
+
 // A key imported with all eight parts, and each refusal before the card is asked:
 // no freed block holds a run of the private parts (the caller's by-value copies
 // included).
 TEST(SecretWipe, TesselKeyImportLeavesNoFreedCopyOfThePrivateParts) {
-    const cardsim::SimRsaKey key = cardsim::MakeRsaKey(1024);
-    libapdu::CCryptoInfo full;
-    full.keyLength = 128;
-    full.keyPart1 = cardsim::RsaPublicExponent(key);
-    full.keyPart2 = cardsim::RsaModulus(key);
-    full.keyPart3 = cardsim::RsaPrivatePart(key, "d");
-    full.keyPart4 = cardsim::RsaPrivatePart(key, "rsa-factor1");
-    full.keyPart5 = cardsim::RsaPrivatePart(key, "rsa-factor2");
-    full.keyPart6 = cardsim::RsaPrivatePart(key, "rsa-exponent1");
-    full.keyPart7 = cardsim::RsaPrivatePart(key, "rsa-exponent2");
-    full.keyPart8 = cardsim::RsaPrivatePart(key, "rsa-coefficient1");
+    const libapdu::CCryptoInfo full = KeyToImport(cardsim::MakeRsaKey(1024));
     auto with = [&](std::function<void(libapdu::CCryptoInfo&)> change) {
         libapdu::CCryptoInfo i = full;
         change(i);
@@ -900,6 +910,48 @@ TEST_P(SecretWipeLogin, LoginAndChangeLeaveNoFreedCopyOfTheMacsOrTheLoginKeys) {
 INSTANTIATE_TEST_SUITE_P(Families, SecretWipeLogin, ::testing::ValuesIn(kLoginFamilies),
                          [](const ::testing::TestParamInfo<LoginFamily>& i) { return std::string(i.param.name); });
 
+// A PIN change under secure messaging sets the session keys aside while it derives the
+// new PIN's; after a logout neither the slots nor that copy gives any key back.
+TEST(SecretWipe, NoSessionKeyOutlivesALogoutAfterAFipsPinChange) {
+    const struct {
+        const char* name;
+        std::unique_ptr<cardsim::CardSim> (*make)(const cardsim::SimTokenOptions&);
+        libapdu::IApplet* (*applet)(libapdu::ISender* card);
+    } cases[] = {
+        {"Java", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeJavaToken(o); },
+         [](libapdu::ISender* card) -> libapdu::IApplet* { return new libapdu::CAppletJava(card); }},
+        {"Heron", [](const cardsim::SimTokenOptions& o) { return cardsim::MakeHeronToken(o); },
+         [](libapdu::ISender* card) -> libapdu::IApplet* { return new libapdu::CAppletHeron(card); }},
+        {"Kite42", Kite42, [](libapdu::ISender* card) -> libapdu::IApplet* { return new libapdu::CAppletKite(card); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        cardsim::SimTokenOptions options;
+        options.fips = true;
+        std::unique_ptr<cardsim::CardSim> card = c.make(options);
+        std::unique_ptr<libapdu::IApplet> applet(c.applet(card.get()));
+        applet->selectTokenApp();
+        applet->init();
+        libapdu::IAppPin* pin = applet->pin();
+        pin->select(pin->pathUser());
+        pin->login(libapdu::TBytes{'1', '2', '3', '4'});
+        pin->select(pin->pathUser());
+        pin->change(libapdu::TBytes{'5', '6', '7', '8'});
+        pin->logout();
+        libapdu::IAppPack* keys = applet->pack();
+        keys->keyRestore();
+        for (size_t slot = 0; slot < 5; ++slot) {
+            unsigned short code = 0;
+            try {
+                keys->keyGet(slot);
+            } catch (const libapdu::IException& e) {
+                code = e.code();
+            }
+            EXPECT_EQ(code, 0x6900) << "slot " << slot;
+        }
+    }
+}
+
 // ---------------------------------------------------------------- deciphering
 
 namespace {
@@ -1002,15 +1054,8 @@ TEST(SecretWipe, ATesselDecipherAnswerAtTheEdgeOfItsBufferLeavesNoFreedCopy) {
 // FACE, and the private parts of the by-value copy it was given are not left in a
 // freed block.
 TEST(SecretWipe, ARefusedImportOnAFamilyWithoutKeyImportLeavesNoFreedCopyOfThePrivateParts) {
-    const cardsim::SimRsaKey key = cardsim::MakeRsaKey(1024);
-    libapdu::CCryptoInfo info;
-    info.keyLength = 128;
-    info.keyPart1 = cardsim::RsaPublicExponent(key);
-    info.keyPart2 = cardsim::RsaModulus(key);
-    info.keyPart3 = cardsim::RsaPrivatePart(key, "d");
-    info.keyPart4 = cardsim::RsaPrivatePart(key, "rsa-factor1");
-    info.keyPart5 = cardsim::RsaPrivatePart(key, "rsa-factor2");
-    info.privateKey = cardsim::RsaPrivatePart(key, "d");
+    libapdu::CCryptoInfo info = KeyToImport(cardsim::MakeRsaKey(1024));
+    info.privateKey = info.keyPart3;
     struct Case {
         const char* name;
         std::unique_ptr<cardsim::CardSim> (*make)();
@@ -1023,8 +1068,10 @@ TEST(SecretWipe, ARefusedImportOnAFamilyWithoutKeyImportLeavesNoFreedCopyOfThePr
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CCardRoad road(c.make(), c.applet);
-        std::vector<std::vector<unsigned char>> runs =
-            Runs(info.keyPart3) + Runs(info.keyPart4) + Runs(info.keyPart5);
+        std::vector<std::vector<unsigned char>> runs;
+        for (const libapdu::TBytes* part : {&info.keyPart3, &info.keyPart4, &info.keyPart5, &info.keyPart6,
+                                            &info.keyPart7, &info.keyPart8})
+            runs = runs + Runs(*part);
         int found = 0;
         unsigned short code = 0;
         {

@@ -114,7 +114,13 @@ TBytes CPinCommon::exchange(const TBytes& command, size_t capacity) {
     return response;
 }
 
-void CPinCommon::clearKeySlots() { m_owner->pack()->keyClear(); }
+void CPinCommon::clearKeySlots() {
+    IAppPack* keys = m_owner->pack();
+    keys->keyClear();
+    // Saving the emptied slots overwrites the copy a PIN change put aside, which
+    // would otherwise keep the previous login's session keys past a logout.
+    keys->keySave();
+}
 
 void CPinCommon::verify(const TBytes& command, PinInfo& status, const std::function<void()>& accepted) {
     const unsigned short sw = statusOf(transmit(command));

@@ -89,7 +89,8 @@ protected:
     void judge(unsigned short sw);
     // transmit, then judge; returns the answer's data, status word removed.
     TBytes exchange(const TBytes& command, size_t capacity = 2);
-    // Empties the owner's key slots (FACE when the applet has no pack facet).
+    // Empties the owner's key slots and the copy of them a PIN change set aside
+    // (FACE when the applet has no pack facet).
     void clearKeySlots();
     // Sends a PIN verification and keeps `status` in step with the card's try
     // counter: the attempt costs one try (never below zero) before a refusal is

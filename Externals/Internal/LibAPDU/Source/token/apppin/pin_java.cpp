@@ -275,24 +275,16 @@ void CPinJavaFamily::FipsFinChange(unsigned char reference, const TBytes& key) {
 
 void CPinJavaFamily::volatile_update() { SendJavaMarker(owner(), 0x80, m_cmd.marker); }
 
-void CPinJavaFamily::forgetKeys() {
-    IAppPack* keys = owner()->pack();
-    keys->keyClear();
-    // Saving the emptied slots overwrites the copy a PIN change put aside, which
-    // would otherwise keep the previous login's session keys past the logout.
-    keys->keySave();
-}
-
 void CPinJavaFamily::logout() {
     m_info.loginState = kLoginNotVerified;
     try {
         owner()->fs()->select(kMasterFile);
     } catch (...) {
         // The session keys must not outlive a logout whose selection failed.
-        forgetKeys();
+        clearKeySlots();
         throw;
     }
-    forgetKeys();
+    clearKeySlots();
 }
 
 // ---------------------------------------------------------------- CPinJava

@@ -58,8 +58,6 @@ protected:
     TBytes keyCommand(unsigned char ins, unsigned char reference, const TBytes& key) const;
     void readInfo(const TBytes& data);
     void changeFips(const TBytes& newPin);
-    // Empties the key slots and the copy of them a FIPS change set aside.
-    void forgetKeys();
     // Derives the admin key of the Java applet: from the PIN alone.
     static TBytes pinKey(const TBytes& pin);
 
