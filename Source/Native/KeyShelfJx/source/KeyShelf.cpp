@@ -40,15 +40,12 @@ void PinArgument(JNIEnv* env, jcharArray pin, unsigned short missing, CSecretTex
     // character (and the encoded copies after it) is made of it.
     if (n > 0xFFFF) libapdu::ExternalRaise(0x6B00, kSource, __LINE__);
     // Copied out with GetCharArrayRegion (no JVM copy of the elements is made) into a
-    // buffer that is wiped on every path, then widened in place into the wiped text.
+    // buffer that wipes its block, then widened in place into the wiped text.
     out.text.resize(static_cast<size_t>(n));
-    std::vector<jchar> units(static_cast<size_t>(n));
+    std::vector<jchar, libapdu::CWipingAllocator<jchar>> units(static_cast<size_t>(n));
     env->GetCharArrayRegion(pin, 0, n, units.data());
-    const bool failed = env->ExceptionCheck();
-    if (!failed)
-        for (size_t i = 0; i < units.size(); ++i) out.text[i] = static_cast<wchar_t>(units[i]);
-    libapdu::SecureWipe(units.data(), units.size() * sizeof(jchar));
-    if (failed) throw CJavaPending();
+    CheckJava(env);
+    for (size_t i = 0; i < units.size(); ++i) out.text[i] = static_cast<wchar_t>(units[i]);
 }
 
 // The modified UTF-8 form of a Java string, held for one scope and released on every path.
@@ -85,7 +82,7 @@ std::string NameArgument(JNIEnv* env, jstring name) {
     return out;
 }
 
-// Copies the bytes into `out`, which the caller wipes (a container file may be secret).
+// Copies the bytes into `out`.
 void BytesArgument(JNIEnv* env, jbyteArray data, TBytes& out) {
     if (!data) throw std::invalid_argument("null data");
     const jsize n = env->GetArrayLength(data);

@@ -49,9 +49,8 @@ std::wstring IConv::char2wchar(const std::string& s) {
 }
 
 namespace {
-// Wide text to bytes, written straight into `out` with room reserved up front, and
-// with every intermediate that is not a byte buffer wiped on every path: PINs take
-// this road.
+// Wide text to bytes, written straight into `out`, with every intermediate wiped on
+// every path: PINs take this road.
 void EncodeLocale(const std::wstring& w, TBytes& out) {
     IConv::init();
     out.reserve(w.size() * MB_LEN_MAX);
@@ -71,7 +70,7 @@ void EncodeLocale(const std::wstring& w, TBytes& out) {
 }
 
 void EncodeUtf8(const std::wstring& w, TBytes& out) {
-    std::vector<char16_t> units;
+    std::vector<char16_t, CWipingAllocator<char16_t>> units;
     units.reserve(w.size());
     for (wchar_t wc : w) units.push_back(static_cast<char16_t>(static_cast<unsigned int>(wc) & 0xFFFF));
     // At most three bytes per code unit (a pair of units gives four).
@@ -82,7 +81,6 @@ void EncodeUtf8(const std::wstring& w, TBytes& out) {
     } catch (const utf8::exception&) {
         failed = true;
     }
-    if (!units.empty()) SecureWipe(units.data(), units.size() * sizeof(char16_t));
     if (failed) LIBAPDU_RAISE(kSwBadAnswer);
 }
 }  // namespace

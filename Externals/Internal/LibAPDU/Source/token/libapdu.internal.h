@@ -151,10 +151,10 @@ inline void PutBE16(TBytes& out, unsigned short v) {
 // Status-word check of an answer through the applet's error facet.
 void CheckSW(IApplet* applet, const TBytes& response);
 
-// Overwrites a buffer that stays alive (a key slot emptied at logout, an answer
-// handed back refused) over its whole allocation: one shrunk on its way (a last
-// piece, an answer stripped of its status word) still holds the old bytes past
-// its end. A buffer that is let go of needs none of this: its allocator wipes it.
+// Overwrites a buffer that stays alive (a caller's output whose half-made result is
+// refused) over its whole allocation: one shrunk on its way still holds the old
+// bytes past its end. A buffer that is let go of needs none of this: its allocator
+// wipes it.
 inline void SecureWipe(TBytes& b) {
     const size_t n = b.size();
     if (b.capacity() > n) b.resize(b.capacity());  // within the allocation: never moves

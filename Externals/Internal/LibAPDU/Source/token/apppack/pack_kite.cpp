@@ -68,8 +68,7 @@ void CPackKite::sm(const TBytes& command, TBytes& output) {
     PadZeros(m);
     m.insert(m.end(), {kTagLe, 0x01, 0xFF});
     PadZeros(m);
-    TBytes mac;
-    mac = RetailMac(keyGet(kSlotMac), m);
+    const TBytes mac = RetailMac(keyGet(kSlotMac), m);
     if (mac.size() != kMacSize) LIBAPDU_RAISE(kSwRefused);
 
     TBytes wrapped = header;
@@ -110,8 +109,7 @@ void CPackKite::unwrap(const TBytes& answer, const TBytes& header, unsigned shor
         m.push_back(kTagCryptogram);
         m.push_back(static_cast<unsigned char>(do87.size() & 0xFF));
         m.insert(m.end(), do87.begin(), do87.end());
-        TBytes mac;
-        mac = RetailMac(keyGet(kSlotMac), m);
+        const TBytes mac = RetailMac(keyGet(kSlotMac), m);
         if (mac.size() != kMacSize || received.size() != kMacSize ||
             CRYPTO_memcmp(mac.data(), received.data(), kMacSize) != 0)
             LIBAPDU_RAISE(kSwBadAnswer);

@@ -87,22 +87,21 @@ void CPackTessel::chain(const TBytes& command, TBytes& output) {
     output.clear();
 
     unsigned char sw1 = 0, sw2 = 0;
-    const TBytes& d = data;
-    if (d.empty()) {
+    if (data.empty()) {
         exchange(command, output, sw1, sw2);
     } else {
         // One buffer for every piece.
         TBytes piece;
-        piece.reserve(header.size() + 1 + std::min(d.size(), kPieceSize) + 1);
-        for (size_t at = 0; at < d.size();) {
-            const size_t rest = d.size() - at;
+        piece.reserve(header.size() + 1 + std::min(data.size(), kPieceSize) + 1);
+        for (size_t at = 0; at < data.size();) {
+            const size_t rest = data.size() - at;
             const bool more = rest > kPieceSize;
             const size_t n = more ? kPieceSize : rest;
             piece.assign(header.begin(), header.end());
             if (more) piece[0] |= kClaChained;
             piece.push_back(static_cast<unsigned char>(n));
-            piece.insert(piece.end(), d.begin() + static_cast<std::ptrdiff_t>(at),
-                         d.begin() + static_cast<std::ptrdiff_t>(at + n));
+            piece.insert(piece.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+                         data.begin() + static_cast<std::ptrdiff_t>(at + n));
             if (!more) piece.push_back(0x00);
             exchange(piece, output, sw1, sw2);
             at += n;
@@ -158,12 +157,11 @@ void CPackTessel::agree(Keys& keys) {
     checkSW(reply);
     if (reply.size() < kRandomSize + 2) LIBAPDU_RAISE(kSwBadAnswer);
 
-    const TBytes& z = secret;
     keys.enc.resize(kKeySize);
     keys.mac.resize(kKeySize);
     for (size_t i = 0; i < kKeySize; ++i) {
-        keys.enc[i] = static_cast<unsigned char>(z[i] ^ reply[i]);
-        keys.mac[i] = static_cast<unsigned char>(z[24 + i] ^ reply[16 + i]);
+        keys.enc[i] = static_cast<unsigned char>(secret[i] ^ reply[i]);
+        keys.mac[i] = static_cast<unsigned char>(secret[24 + i] ^ reply[16 + i]);
     }
 }
 
@@ -183,9 +181,8 @@ void CPackTessel::sm(const TBytes& command, TBytes& output) {
         exchange(command, output, sw1, sw2);
     } else {
         unsigned char counter = 0;
-        const TBytes& d = data;
-        for (size_t at = 0; at < d.size();) {
-            const size_t rest = d.size() - at;
+        for (size_t at = 0; at < data.size();) {
+            const size_t rest = data.size() - at;
             const bool more = rest > kPieceSize;
             const size_t n = more ? kPieceSize : rest;
             const unsigned char cla = static_cast<unsigned char>(more ? header[0] | kClaChained : header[0]);
@@ -198,7 +195,8 @@ void CPackTessel::sm(const TBytes& command, TBytes& output) {
                 macCounter = counter;
             }
 
-            const TBytes plain(d.begin() + static_cast<std::ptrdiff_t>(at), d.begin() + static_cast<std::ptrdiff_t>(at + n));
+            const TBytes plain(data.begin() + static_cast<std::ptrdiff_t>(at),
+                               data.begin() + static_cast<std::ptrdiff_t>(at + n));
             TBytes cryptogram;
             crypto_sm_enc_mirel(keys.enc, plain, cryptogram, TBytes());
             TBytes object = {kTagCryptogram, 0x81, static_cast<unsigned char>(cryptogram.size() + 1), 0x01};
