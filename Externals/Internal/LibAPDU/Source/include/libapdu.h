@@ -85,6 +85,7 @@ typedef std::vector<unsigned char, CWipingAllocator<unsigned char>> TBytes;
 static_assert(std::is_same<std::allocator_traits<TBytes::allocator_type>::rebind_alloc<unsigned char>,
                            CWipingAllocator<unsigned char>>::value,
               "byte buffers must keep the wiping allocator");
+
 typedef std::vector<unsigned short> path;
 typedef path TPath;
 
