@@ -728,6 +728,26 @@ libapdu::CCryptoInfo KeyToImport(const cardsim::SimRsaKey& key) {
     info.keyPart8 = cardsim::RsaPrivatePart(key, "rsa-coefficient1");
     return info;
 }
+
+// Imports the key as the facet is asked to, watching for the private parts of
+// `secret` (the key the caller means, whatever `info` has become): the code raised
+// (0 when imported) and how many freed blocks held a run of them.
+unsigned short WatchedImport(libapdu::IAppCrypto* crypto, unsigned short fid, const libapdu::CCryptoInfo& info,
+                             const libapdu::CCryptoInfo& secret, int& found) {
+    std::vector<std::vector<unsigned char>> runs;
+    for (const libapdu::TBytes* part : {&secret.keyPart3, &secret.keyPart4, &secret.keyPart5, &secret.keyPart6,
+                                        &secret.keyPart7, &secret.keyPart8})
+        runs = runs + Runs(*part);
+    unsigned short code = 0;
+    CWatchingRoad watch(std::move(runs));
+    try {
+        crypto->create(fid, info);
+    } catch (const libapdu::IException& e) {
+        code = e.code();
+    }
+    found = watch.found();
+    return code;
+}
 }  // namespace
 
 // A key imported with all eight parts, and each refusal before the card is asked:
@@ -762,22 +782,8 @@ TEST(SecretWipe, TesselKeyImportLeavesNoFreedCopyOfThePrivateParts) {
         t.pin()->select(t.pin()->pathUser());
         t.pin()->login(libapdu::TBytes{'1', '2', '3', '4'});
         t.token->fs()->select({0x3F00, 0x3000, 0x3002});
-        std::vector<std::vector<unsigned char>> runs;
-        for (const libapdu::TBytes* part : {&full.keyPart3, &full.keyPart4, &full.keyPart5, &full.keyPart6,
-                                            &full.keyPart7, &full.keyPart8})
-            runs = runs + Runs(*part);
         int found = 0;
-        unsigned short code = 0;
-        {
-            CWatchingRoad watch(std::move(runs));
-            try {
-                t.token->crypto()->create(c.fid, c.info);
-            } catch (const libapdu::IException& e) {
-                code = e.code();
-            }
-            found = watch.found();
-        }
-        EXPECT_EQ(code, c.refusal);
+        EXPECT_EQ(WatchedImport(t.token->crypto(), c.fid, c.info, full, found), c.refusal);
         EXPECT_EQ(found, 0);
         EXPECT_EQ(t.applet->find({0x3F00, 0x3000, 0x3002, 0x0203}) != nullptr, c.refusal == 0);
     }
@@ -1068,22 +1074,8 @@ TEST(SecretWipe, ARefusedImportOnAFamilyWithoutKeyImportLeavesNoFreedCopyOfThePr
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CCardRoad road(c.make(), c.applet);
-        std::vector<std::vector<unsigned char>> runs;
-        for (const libapdu::TBytes* part : {&info.keyPart3, &info.keyPart4, &info.keyPart5, &info.keyPart6,
-                                            &info.keyPart7, &info.keyPart8})
-            runs = runs + Runs(*part);
         int found = 0;
-        unsigned short code = 0;
-        {
-            CWatchingRoad watch(std::move(runs));
-            try {
-                road.token->crypto()->create(0x0203, info);
-            } catch (const libapdu::IException& e) {
-                code = e.code();
-            }
-            found = watch.found();
-        }
-        EXPECT_EQ(code, 0xFACE);
+        EXPECT_EQ(WatchedImport(road.token->crypto(), 0x0203, info, info, found), 0xFACE);
         EXPECT_EQ(found, 0);
     }
 }
